@@ -1,0 +1,26 @@
+// Reading and writing whole blocks on a library file: every read verifies the block before
+// any field is decoded, every write seals the block just before it goes out. These are the
+// block actions that opening, index persistence, the record store and compaction share.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "format/blocks.h"
+
+namespace varnel32::format {
+
+// Reads exactly `out.size()` bytes at `offset`; false on a failed seek or a short read.
+bool ReadAt(int fd, uint32_t offset, std::span<uint8_t> out);
+// Writes all of `bytes` at `offset`; false on a failed seek or a short write.
+bool WriteAt(int fd, uint32_t offset, std::span<const uint8_t> bytes);
+
+// Reads and verifies the header; `bytes` then hold it as stored.
+bool ReadHeader(int fd, HeaderBytes& bytes, LibraryHeader& header);
+// Encodes, seals and writes the header at offset 0.
+bool WriteHeader(int fd, const LibraryHeader& header);
+
+// Reads and verifies the RecordHeader of the extent at `offset`.
+bool ReadRecordHeader(int fd, uint32_t offset, RecordHeader& header);
+
+}  // namespace varnel32::format

@@ -1,0 +1,67 @@
+// The catalogue index: the in-memory tree manufacturer -> type -> model -> record offset
+// that every open handle owns. Each level is one exact-size array grown one node at a
+// time through the allocation layer; siblings keep the order in which they were added.
+// persistence.h loads and saves it; queries.cc answers the listing exports from it.
+#pragma once
+
+#include <cstdint>
+
+#include "format/blocks.h"
+
+namespace varnel32::index {
+
+using format::Name;
+
+struct ModelNode {
+    Name name;
+    uint32_t recordOffset;  // 0: no record
+};
+
+struct TypeNode {
+    Name name;
+    ModelNode* models;
+    uint16_t modelCount;
+};
+
+struct ManufacturerNode {
+    Name name;
+    TypeNode* types;
+    uint16_t typeCount;
+};
+
+// The root, held by value in the LibraryHandle.
+struct CatalogueIndex {
+    ManufacturerNode* manufacturers = nullptr;
+    uint16_t manufacturerCount = 0;
+};
+
+// Lookups compare names without regard to letter case. A node reference stays valid only
+// until the next append to, removal from or release of the array that holds it.
+ManufacturerNode* FindManufacturer(const CatalogueIndex& index, const char* name);
+TypeNode* FindType(const ManufacturerNode& manufacturer, const char* name);
+ModelNode* FindModel(const TypeNode& type, const char* name);
+// The offset of the record with these names, or 0 when there is none.
+uint32_t FindRecordOffset(const CatalogueIndex& index, const char* manufacturer,
+                          const char* type, const char* model);
+
+ManufacturerNode* AppendManufacturer(CatalogueIndex& index, const char* name);
+TypeNode* AppendType(ManufacturerNode& manufacturer, const char* name);
+ModelNode* AppendModel(TypeNode& type, const char* name, uint32_t recordOffset);
+
+// Adds the key of `entry` (names and recordOffset; crc ignored). 0 when the model already
+// exists (its offset is kept), a name lacks its terminator, the offset is 0, a level is
+// full, or memory ran out; levels appended before a failure are not taken back.
+int AddIndexEntry(CatalogueIndex& index, const format::IndexEntry& entry);
+// Removes the key of `entry`, collapsing a type or manufacturer left without children.
+// 0 when the key is not in the tree.
+int RemoveIndexEntry(CatalogueIndex& index, const format::IndexEntry& entry);
+void FreeCatalogueIndex(CatalogueIndex& index);
+
+// Number of models in the tree, which is the number of index entries a save writes.
+uint32_t CountModels(const CatalogueIndex& index);
+
+// An IndexEntry carrying three names and an offset, for AddIndexEntry/RemoveIndexEntry.
+format::IndexEntry MakeKey(const Name& manufacturer, const Name& type, const Name& model,
+                           uint32_t recordOffset);
+
+}  // namespace varnel32::index

@@ -1,0 +1,58 @@
+// Loading and saving the stored catalogue, one 71-byte IndexEntry per read or write.
+#include "index/persistence.h"
+
+#include "format/block_io.h"
+#include "platform/platform.h"
+
+namespace varnel32::index {
+
+using format::BlockKind;
+
+int LoadCatalogueIndex(LibraryHandle* handle) {
+    format::HeaderBytes bytes;
+    format::LibraryHeader header;
+    if (!format::ReadHeader(handle->descriptor, bytes, header)) return 0;
+    if (header.recordCount == 0) return 1;
+    if (!platform::SeekTo(handle->descriptor, header.dataEnd)) return 0;
+    for (uint32_t i = 0; i < header.recordCount; ++i) {
+        format::IndexEntryBytes entry;
+        const int32_t n = platform::ReadBytes(handle->descriptor, entry.data(),
+                                              static_cast<uint32_t>(entry.size()));
+        if (n != static_cast<int32_t>(entry.size())) return 0;
+        if (!format::Verify(BlockKind::Index, entry)) return 0;
+        if (AddIndexEntry(handle->index, format::DecodeIndexEntry(entry)) == 0) return 0;
+    }
+    return 1;
+}
+
+int SaveCatalogueIndex(LibraryHandle* handle) {
+    if ((handle->mode & library::kModeWrite) == 0) return 0;
+    format::HeaderBytes bytes;
+    format::LibraryHeader header;
+    if (!format::ReadHeader(handle->descriptor, bytes, header)) return 0;
+    // The next load reads exactly recordCount entries. A tree that lost a key (an insert
+    // that ran out of memory) would make the clean file lie about its records, so it is
+    // not saved: the file stays dirty and the next open for writing rebuilds the index.
+    if (CountModels(handle->index) != header.recordCount) return 0;
+    if (!platform::SeekTo(handle->descriptor, header.dataEnd)) return 0;
+    const CatalogueIndex& tree = handle->index;
+    for (uint16_t i = 0; i < tree.manufacturerCount; ++i) {
+        const ManufacturerNode& m = tree.manufacturers[i];
+        for (uint16_t j = 0; j < m.typeCount; ++j) {
+            const TypeNode& t = m.types[j];
+            for (uint16_t k = 0; k < t.modelCount; ++k) {
+                format::IndexEntryBytes entry;
+                format::Encode(MakeKey(m.name, t.name, t.models[k].name, t.models[k].recordOffset),
+                               entry);
+                format::Seal(BlockKind::Index, entry);
+                const int32_t n = platform::WriteBytes(handle->descriptor, entry.data(),
+                                                       static_cast<uint32_t>(entry.size()));
+                if (n != static_cast<int32_t>(entry.size())) return 0;
+            }
+        }
+    }
+    header.dirty = 0;
+    return format::WriteHeader(handle->descriptor, header) ? 1 : 0;
+}
+
+}  // namespace varnel32::index

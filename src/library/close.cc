@@ -1,0 +1,30 @@
+// Closing a handle: one reference given up; the last one saves the catalogue when the
+// handle changed the file, then releases the tree, the registration, the descriptor and
+// the handle, all under the registry lock.
+#include "index/persistence.h"
+#include "library/busy_cursor.h"
+#include "library/lifecycle.h"
+#include "library/registry.h"
+
+namespace varnel32::library {
+
+void CloseLibrary(LibraryHandle* handle) {
+    if (handle == nullptr) return;
+    BusyCursorScope busy;
+    RegistryLock lock;
+    if (platform::AtomicDecrement(&handle->referenceCount) != 0) return;
+    // A failed save is not reported: the header keeps its dirty flag and the next open for
+    // writing repairs the file. A tree that a failed compaction left incomplete is never
+    // saved, for the same reason.
+    if ((handle->mode & kModeWrite) && handle->modified && !handle->indexIncomplete) {
+        index::SaveCatalogueIndex(handle);
+    }
+    index::FreeCatalogueIndex(handle->index);
+    UnlinkHandle(handle);
+    platform::CloseFile(handle->descriptor);
+    busy.End();
+    platform::Release(handle);
+    lock.Leave();
+}
+
+}  // namespace varnel32::library

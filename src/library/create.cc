@@ -1,0 +1,35 @@
+// Creating a library file: an empty, sealed 1570-byte header of the chosen kind. The
+// create opens the file exclusively, so it fails on a file anyone holds open and nobody
+// can read a half-written header.
+#include "format/block_io.h"
+#include "library/busy_cursor.h"
+#include "library/lifecycle.h"
+
+namespace varnel32::library {
+
+uint32_t KindFromFlags(uint32_t kindFlags) {
+    const uint32_t flags = kindFlags & 0xFFu;
+    uint32_t kind = flags & kKindWriteProtected;
+    if (flags & kKindCommand) {
+        kind |= kKindCommand;
+    } else if (flags & kKind8) {
+        kind |= kKind8;
+    } else {
+        kind |= kKindInfrared;
+    }
+    return kind;
+}
+
+int32_t CreateLibrary(int32_t level, const char* path, uint32_t kindFlags) {
+    BusyCursorScope busy;
+    if (level > 1 || path == nullptr) return 0;
+    const int fd = platform::OpenCreate(path);
+    if (fd == platform::kNoFile) return 0;
+    format::LibraryHeader header;
+    header.kind = KindFromFlags(kindFlags);
+    const bool written = format::WriteHeader(fd, header);
+    platform::CloseFile(fd);
+    return written ? 1 : 0;
+}
+
+}  // namespace varnel32::library

@@ -1,0 +1,53 @@
+// The library handle: everything one open of a library file owns (descriptor, path copy,
+// catalogue tree, mode, kind, flags) and its link in the process-wide registry. The
+// registry and its lock are in registry.h; the exports that create and release handles
+// are open.cc and close.cc.
+#pragma once
+
+#include <cstdint>
+
+#include "index/catalogue.h"
+#include "platform/platform.h"
+
+inline constexpr uint32_t kHandlePathSize = 256;
+
+// Defined at global scope: varnel32.h declares it there as an opaque struct.
+struct LibraryHandle {
+    char path[kHandlePathSize];
+    int descriptor;
+    varnel32::platform::Window ownerWindow;
+    int32_t referenceCount;
+    uint32_t mode;
+    uint32_t modified;  // set by the first change through this handle, never reset
+    uint16_t extraSpace;
+    varnel32::index::CatalogueIndex index;
+    uint32_t kind;
+    LibraryHandle* next;
+    // Set when a compaction failed after it had released the tree: the tree then lacks
+    // records that the file holds, so the handle may not save it (the file stays dirty
+    // and is rebuilt at the next open for writing) nor change the file through it.
+    bool indexIncomplete;
+};
+
+namespace varnel32::library {
+
+inline constexpr uint16_t kDefaultExtraSpace = 1024;
+
+// Mode word and kind bits, as the exports define them.
+inline constexpr uint32_t kModeReadOnly = 1;
+inline constexpr uint32_t kModeWrite = 2;
+inline constexpr uint32_t kModeRequireInfrared = 4;
+inline constexpr uint32_t kModeRequireKind8 = 8;
+inline constexpr uint32_t kKindWriteProtected = 1;
+inline constexpr uint32_t kKindInfrared = 2;
+inline constexpr uint32_t kKindCommand = 4;
+inline constexpr uint32_t kKind8 = 8;
+
+inline bool CanWrite(const LibraryHandle* handle) {
+    return handle != nullptr && (handle->mode & kModeWrite) != 0;
+}
+
+// Releases the tree and the handle's memory (not its descriptor, not its registration).
+void ReleaseHandle(LibraryHandle* handle);
+
+}  // namespace varnel32::library

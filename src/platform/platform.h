@@ -1,0 +1,67 @@
+// The platform layer: everything the core needs from the operating system, behind one
+// small interface so that the same core builds on Linux (posix_*.cc) and Windows
+// (win32_*.cc). Test builds link a variant compiled with VARNEL32_TESTING that can make
+// any call fail (testing/fault_injection.h) and records the user-interface calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varnel32::platform {
+
+// ---- Files on an integer descriptor ----------------------------------------------------
+// Sharing rules, which hold between processes and between two opens in one process:
+// any number of OpenRead opens of a file coexist; OpenWrite and OpenCreate succeed only
+// while nobody else has the file open, and keep everybody else out until closed. An open
+// that these rules refuse fails exactly like a missing file: -1.
+
+inline constexpr int kNoFile = -1;
+
+int OpenRead(const char* path);    // read only, others may read, nobody may write
+int OpenWrite(const char* path);   // read and write, nobody else may open the file
+int OpenCreate(const char* path);  // as OpenWrite, creating or emptying the file; a file
+                                   // that someone else holds open is never emptied
+// Bytes transferred, which may be fewer than asked; -1 on failure.
+int32_t ReadBytes(int fd, void* buffer, uint32_t count);
+int32_t WriteBytes(int fd, const void* buffer, uint32_t count);
+// Positions the file at `offset` from its start; false on failure.
+bool SeekTo(int fd, uint32_t offset);
+// Sets the file's length; false on failure.
+bool TruncateTo(int fd, uint32_t length);
+void CloseFile(int fd);
+
+// ---- Memory ------------------------------------------------------------------------------
+// Every block the library hands to a caller comes from here and goes back through Release.
+void* AllocateZeroed(size_t size);
+void* Reallocate(void* block, size_t size);  // null on failure, `block` then unchanged
+void Release(void* block);
+
+// ---- Synchronisation ------------------------------------------------------------------
+// The process-wide re-entrant lock of the handle registry, created when the library is
+// loaded and destroyed when it is unloaded.
+void RegistryLockCreate();
+void RegistryLockDestroy();
+void RegistryLockEnter();
+void RegistryLockLeave();
+int32_t AtomicIncrement(int32_t* value);  // returns the new value
+int32_t AtomicDecrement(int32_t* value);
+
+// ---- Strings -----------------------------------------------------------------------------
+// Names of manufacturers, types and models: equal when they match with ASCII letters of
+// either case counted equal. Both must be zero-terminated.
+bool NamesEqual(const char* a, const char* b);
+// Library paths: without regard to letter case on Windows, byte for byte elsewhere, so that
+// one handle never serves two different files.
+bool PathsEqual(const char* a, const char* b);
+
+// ---- Host user interface ------------------------------------------------------------------
+using Cursor = void*;
+using Window = void*;
+inline constexpr uint32_t kWaitCursorId = 32514;  // IDC_WAIT
+
+Cursor LoadWaitCursor();
+Cursor SetCurrentCursor(Cursor cursor);  // returns the previous cursor
+void PlayMessageBeep(uint32_t type);
+void ShowMessageBox(Window owner, const char* text, const char* caption, uint32_t style);
+
+}  // namespace varnel32::platform

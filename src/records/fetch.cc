@@ -1,0 +1,77 @@
+// Fetching a record: one RecordHeader read, then per entry one EntryHeader read and one
+// data read, in file order, into a block as long as the stored used size. Every block is
+// verified, and nothing is copied beyond the result block whatever the file claims.
+#include <algorithm>
+
+#include "format/block_io.h"
+#include "format/endian.h"
+#include "index/queries.h"
+#include "platform/platform.h"
+#include "records/records.h"
+
+namespace varnel32::records {
+namespace {
+
+struct ResultBlock {
+    uint8_t* bytes;
+    explicit ResultBlock(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
+    ~ResultBlock() { platform::Release(bytes); }
+    ResultBlock(const ResultBlock&) = delete;
+    ResultBlock& operator=(const ResultBlock&) = delete;
+    uint8_t* Take() {
+        uint8_t* taken = bytes;
+        bytes = nullptr;
+        return taken;
+    }
+};
+
+}  // namespace
+
+void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
+                        const char* model) {
+    if (handle == nullptr || manufacturer == nullptr || type == nullptr || model == nullptr) {
+        return nullptr;
+    }
+    format::Name m, t, mo;
+    if (!index::CopyNameField(manufacturer, m) || !index::CopyNameField(type, t) ||
+        !index::CopyNameField(model, mo)) {
+        return nullptr;
+    }
+    const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
+    if (offset == 0) return nullptr;
+    const int fd = handle->descriptor;
+    format::RecordHeader header;
+    if (!format::ReadRecordHeader(fd, offset, header)) return nullptr;
+    // A live record is never shorter than its own header; a blank deleted one is (0).
+    if (header.usedSize < format::kRecordHeaderSize) return nullptr;
+
+    ResultBlock block(header.usedSize);
+    if (block.bytes == nullptr) return nullptr;
+    format::Store16(block.bytes + 0, header.usedSize);
+    format::Store16(block.bytes + 2, header.entryCount);
+    std::copy(header.manufacturer.begin(), header.manufacturer.end(), block.bytes + kRemoteManufacturerOffset);
+    std::copy(header.type.begin(), header.type.end(), block.bytes + kRemoteTypeOffset);
+    std::copy(header.model.begin(), header.model.end(), block.bytes + kRemoteModelOffset);
+
+    size_t position = kRemoteHeadSize;
+    for (uint16_t i = 0; i < header.entryCount; ++i) {
+        format::EntryHeaderBytes entryBytes;
+        const int32_t n = platform::ReadBytes(fd, entryBytes.data(), static_cast<uint32_t>(entryBytes.size()));
+        if (n != static_cast<int32_t>(entryBytes.size())) return nullptr;
+        if (!format::Verify(format::BlockKind::Entry, entryBytes)) return nullptr;
+        const format::EntryHeader entry = format::DecodeEntryHeader(entryBytes);
+        const size_t length = entry.dataLength();
+        // The used size must hold what the entries claim.
+        if (position + format::kEntryHeadSize + length > header.usedSize) return nullptr;
+        std::copy(entry.head.begin(), entry.head.end(), block.bytes + position);
+        position += format::kEntryHeadSize;
+        if (length > 0) {
+            const int32_t got = platform::ReadBytes(fd, block.bytes + position, static_cast<uint32_t>(length));
+            if (got != static_cast<int32_t>(length)) return nullptr;
+        }
+        position += length;
+    }
+    return block.Take();
+}
+
+}  // namespace varnel32::records

@@ -1,0 +1,129 @@
+// FindRecordSpace and DeleteRecordAtOffset. The header is never cached: every placement
+// outside the in-place case and every deletion reads, verifies and rewrites it.
+#include "records/space.h"
+
+#include "format/block_io.h"
+#include "library/busy_cursor.h"
+#include "maintenance/compact.h"
+#include "platform/platform.h"
+
+namespace varnel32::records {
+namespace {
+
+// A zero-filled block from the allocation layer, released when the scope ends.
+struct OwnedBlock {
+    uint8_t* bytes;
+    explicit OwnedBlock(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
+    ~OwnedBlock() { platform::Release(bytes); }
+    OwnedBlock(const OwnedBlock&) = delete;
+    OwnedBlock& operator=(const OwnedBlock&) = delete;
+};
+
+int FirstEmptySlot(const format::LibraryHeader& header) {
+    for (size_t i = 0; i < format::kFreeSlotCount; ++i) {
+        if (header.freeSlots[i].offset == 0) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& image,
+                         uint16_t& capacity) {
+    const int fd = handle->descriptor;
+    const uint32_t existing = index::FindRecordOffset(handle->index, image.manufacturer.data(),
+                                                      image.type.data(), image.model.data());
+    if (existing != 0) {
+        format::RecordHeader stored;
+        if (!format::ReadRecordHeader(fd, existing, stored)) return 0;
+        if (stored.capacity >= image.usedSize) {
+            capacity = stored.capacity;
+            return existing;
+        }
+        // The record has to move. Its old extent is released first; when that release did
+        // not happen, the record stays where it is and nothing is placed anew, so that no
+        // two live extents ever carry the same names.
+        const DeleteResult deleted = DeleteRecordAtOffset(handle, existing);
+        if (deleted == DeleteResult::NotListed) return 0;
+        index::RemoveIndexEntry(handle->index, index::MakeKey(image.manufacturer, image.type,
+                                                              image.model, 0));
+        if (deleted == DeleteResult::ListedButFailed) return 0;
+    }
+
+    format::HeaderBytes bytes;
+    format::LibraryHeader header;
+    if (!format::ReadHeader(fd, bytes, header)) return 0;
+    uint32_t place = 0;
+    if (header.freeSlotCount != 0) {
+        for (format::FreeSlot& slot : header.freeSlots) {
+            if (slot.offset != 0 && slot.size >= image.usedSize) {
+                place = slot.offset;
+                capacity = slot.size;
+                header.freeSlotCount -= 1;
+                header.freeBytes -= slot.size;
+                slot = format::FreeSlot{};
+                break;
+            }
+        }
+    }
+    if (place == 0) {
+        // The file format positions with a signed 32-bit seek: the file stays below 2 GiB.
+        if (static_cast<uint64_t>(header.dataEnd) + capacity > 0x7FFFFFFFu) return 0;
+        place = header.dataEnd;
+        header.dataEnd += capacity;
+    }
+    header.recordCount += 1;
+    handle->modified = 1;
+    header.dirty = 1;
+    if (!format::WriteHeader(fd, header)) return 0;
+    // A refused insert (memory ran out) leaves the tree one key short of recordCount; the
+    // index save notices that and leaves the file dirty for a rebuild.
+    index::AddIndexEntry(handle->index,
+                         index::MakeKey(image.manufacturer, image.type, image.model, place));
+    return place;
+}
+
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
+    const int fd = handle->descriptor;
+    format::RecordHeader stored;
+    if (!format::ReadRecordHeader(fd, offset, stored)) return DeleteResult::NotListed;
+    // An extent too short for its own header cannot hold a blank record.
+    if (stored.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
+    format::HeaderBytes bytes;
+    format::LibraryHeader header;
+    if (!format::ReadHeader(fd, bytes, header)) return DeleteResult::NotListed;
+    // The empty slot is found before the extent is blanked: with none left, the record
+    // stays live and counted rather than becoming a blank extent that nothing lists.
+    const int slot = FirstEmptySlot(header);
+    if (slot < 0) return DeleteResult::NotListed;
+
+    OwnedBlock blank(stored.capacity);
+    if (blank.bytes == nullptr) return DeleteResult::NotListed;
+    format::RecordHeader blankHeader;
+    blankHeader.capacity = stored.capacity;
+    blankHeader.deleted = 1;
+    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.bytes, format::kRecordHeaderSize);
+    format::Encode(blankHeader, head);
+    format::Seal(format::BlockKind::Record, head);
+    const std::span<const uint8_t> extent(blank.bytes, stored.capacity);
+
+    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::NotListed;
+    header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};
+    header.freeSlotCount += 1;
+    header.freeBytes += stored.capacity;
+    header.recordCount -= 1;
+    handle->modified = 1;
+    header.dirty = 1;
+    if (!format::WriteHeader(fd, header)) return DeleteResult::NotListed;
+    // From here on the extent is listed as free, so it may no longer be reachable through
+    // the index whatever fails next: an extent is never both live and free.
+    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::ListedButFailed;
+
+    if (header.freeSlotCount >= format::kCompactionSlotThreshold) {
+        library::BusyCursorScope busy;
+        if (maintenance::CompactLibraryFile(handle) == 0) return DeleteResult::ListedButFailed;
+    }
+    return DeleteResult::Deleted;
+}
+
+}  // namespace varnel32::records

@@ -1,0 +1,30 @@
+// Space management: where a record image goes (in place, first free slot that fits, or
+// appended) and how a stored record is turned into a blank deleted extent listed in the
+// free-slot table. Both keep the header's counters, slots and dirty flag right.
+#pragma once
+
+#include <cstdint>
+
+#include "format/blocks.h"
+#include "library/handle.h"
+
+namespace varnel32::records {
+
+// Chooses the place for a record with these names and used size, whose capacity the
+// caller computed. Returns the offset and sets `capacity` to the capacity of the place, or
+// returns 0 on failure.
+uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& image,
+                         uint16_t& capacity);
+
+enum class DeleteResult {
+    NotListed,       // failed before the extent was listed as free: the record still counts
+    Deleted,         // blank and listed; a compaction that was due succeeded
+    ListedButFailed, // blank and listed, but a later step (second blank write, the due
+                     // compaction) failed: the names must leave the index all the same
+};
+
+// Blanks the extent at `offset` (a record offset from the index) and lists it as free,
+// compacting the file under the busy cursor when this fills the 255th slot.
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset);
+
+}  // namespace varnel32::records

@@ -1,0 +1,98 @@
+// Writing a record: the caller's RemoteRecord becomes the on-disk image (RecordHeader,
+// sealed EntryHeaders with their data, zero spare bytes), space management picks its
+// place, the header is marked dirty, and the image goes out in one write.
+#include <algorithm>
+
+#include "format/block_io.h"
+#include "format/endian.h"
+#include "index/queries.h"
+#include "platform/platform.h"
+#include "records/records.h"
+#include "records/space.h"
+
+namespace varnel32::records {
+namespace {
+
+struct ImageBuffer {
+    uint8_t* bytes;
+    explicit ImageBuffer(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
+    ~ImageBuffer() { platform::Release(bytes); }
+    ImageBuffer(const ImageBuffer&) = delete;
+    ImageBuffer& operator=(const ImageBuffer&) = delete;
+};
+
+// The used size of the stored record, 79 + sum(48 + dataLength), or 0 when it would not
+// fit the 16-bit field. Counted in 32 bits so that no sum wraps.
+uint32_t UsedSizeOf(const uint8_t* record, uint16_t entryCount) {
+    uint32_t used = format::kRecordHeaderSize;
+    const uint8_t* entry = record + kRemoteHeadSize;
+    for (uint16_t i = 0; i < entryCount; ++i) {
+        const uint16_t length = format::Load16(entry + kEntryDataLengthInHead);
+        used += static_cast<uint32_t>(format::kEntryHeaderSize) + length;
+        if (used > format::kMaxRecordSize) return 0;
+        entry += format::kEntryHeadSize + length;
+    }
+    return used;
+}
+
+}  // namespace
+
+int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
+    if (!library::CanWrite(handle) || record == nullptr) return 0;
+    if (handle->indexIncomplete) return 0;
+    format::RecordHeader header;
+    if (!index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteManufacturerOffset),
+                              header.manufacturer) ||
+        !index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteTypeOffset), header.type) ||
+        !index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteModelOffset), header.model)) {
+        return 0;
+    }
+    header.entryCount = format::Load16(record + 2);
+    const uint32_t used = UsedSizeOf(record, header.entryCount);
+    // Refused before anything is touched: the extent's 16-bit capacity must hold the
+    // record and its extra space, or the capacity would wrap below the record's size.
+    if (used == 0 || used + handle->extraSpace > format::kMaxRecordSize) return 0;
+    const auto capacity = static_cast<uint16_t>(used + handle->extraSpace);
+    header.usedSize = static_cast<uint16_t>(used);
+    header.capacity = capacity;
+
+    ImageBuffer image(capacity);
+    if (image.bytes == nullptr) return 0;
+    uint16_t placeCapacity = capacity;
+    const uint32_t offset = FindRecordSpace(handle, header, placeCapacity);
+    if (offset == 0) return 0;
+    const uint16_t writeLength = std::min(capacity, placeCapacity);
+
+    // Sealed only now, so that the checksum covers the capacity of the chosen place.
+    header.capacity = placeCapacity;
+    const std::span<uint8_t, format::kRecordHeaderSize> head(image.bytes, format::kRecordHeaderSize);
+    format::Encode(header, head);
+    format::Seal(format::BlockKind::Record, head);
+    const uint8_t* source = record + kRemoteHeadSize;
+    uint8_t* target = image.bytes + format::kRecordHeaderSize;
+    for (uint16_t i = 0; i < header.entryCount; ++i) {
+        format::EntryHeader entry;
+        std::copy(source, source + format::kEntryHeadSize, entry.head.begin());
+        const std::span<uint8_t, format::kEntryHeaderSize> block(target, format::kEntryHeaderSize);
+        format::Encode(entry, block);
+        format::Seal(format::BlockKind::Entry, block);
+        const uint16_t length = entry.dataLength();
+        std::copy(source + format::kEntryHeadSize, source + format::kEntryHeadSize + length,
+                  target + format::kEntryHeaderSize);
+        source += format::kEntryHeadSize + length;
+        target += format::kEntryHeaderSize + length;
+    }
+
+    // The dirty flag reaches the file before any byte of the record, on every path.
+    format::HeaderBytes bytes;
+    format::LibraryHeader library;
+    if (!format::ReadHeader(handle->descriptor, bytes, library)) return 0;
+    handle->modified = 1;
+    library.dirty = 1;
+    if (!format::WriteHeader(handle->descriptor, library)) return 0;
+    return format::WriteAt(handle->descriptor, offset, std::span<const uint8_t>(image.bytes, writeLength))
+               ? 1
+               : 0;
+}
+
+}  // namespace varnel32::records

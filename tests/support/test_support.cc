@@ -1,0 +1,159 @@
+// Helpers shared by the tests; see test_support.h.
+#include "support/test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "format/endian.h"
+#include "library/registry.h"
+
+namespace varnel32::test {
+
+std::string MakeTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/varnel32-test-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) std::abort();
+    return buf.data();
+}
+
+void RemoveTree(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (d != nullptr) {
+        while (dirent* e = readdir(d)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            const std::string child = path + "/" + e->d_name;
+            struct stat st;
+            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                RemoveTree(child);
+            } else {
+                unlink(child.c_str());
+            }
+        }
+        closedir(d);
+    }
+    rmdir(path.c_str());
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+format::Name Field(const std::string& text) {
+    format::Name name{};
+    std::memcpy(name.data(), text.data(), std::min<size_t>(text.size(), 21));
+    return name;
+}
+
+Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
+                       const std::string& model, const std::vector<Entry>& entries) {
+    Bytes out(67, 0);
+    format::Store16(out.data() + 2, static_cast<uint16_t>(entries.size()));
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    std::memcpy(out.data() + 4, m.data(), 21);
+    std::memcpy(out.data() + 25, t.data(), 21);
+    std::memcpy(out.data() + 46, mo.data(), 21);
+    for (const Entry& e : entries) {
+        Bytes head = e.head;
+        head.resize(40, 0);
+        format::Store16(head.data() + 3, static_cast<uint16_t>(e.data.size()));
+        out.insert(out.end(), head.begin(), head.end());
+        out.insert(out.end(), e.data.begin(), e.data.end());
+    }
+    return out;
+}
+
+Entry MakeEntry(uint32_t seed, uint16_t length) {
+    Entry e;
+    for (size_t i = 0; i < 40; ++i) e.head[i] = static_cast<uint8_t>(seed * 31 + i * 7);
+    e.data.resize(length);
+    for (size_t i = 0; i < length; ++i) e.data[i] = static_cast<uint8_t>(seed + i * 13);
+    return e;
+}
+
+format::LibraryHeader DecodeHeaderOf(const Bytes& file) {
+    EXPECT_GE(file.size(), format::kHeaderSize);
+    format::HeaderBytes bytes{};
+    std::memcpy(bytes.data(), file.data(), std::min(file.size(), bytes.size()));
+    return format::DecodeLibraryHeader(bytes);
+}
+
+format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset) {
+    format::RecordHeaderBytes bytes{};
+    EXPECT_LE(offset + bytes.size(), file.size());
+    if (offset + bytes.size() <= file.size()) std::memcpy(bytes.data(), file.data() + offset, bytes.size());
+    return format::DecodeRecordHeader(bytes);
+}
+
+std::vector<std::string> NamesOf(const NameList* list) {
+    std::vector<std::string> names;
+    if (list == nullptr) return names;
+    const auto* p = reinterpret_cast<const uint8_t*>(list);
+    const uint16_t count = format::Load16(p);
+    for (uint16_t i = 0; i < count; ++i) {
+        names.emplace_back(reinterpret_cast<const char*>(p + 2 + 21 * i));
+    }
+    return names;
+}
+
+size_t OpenHandleCount() {
+    size_t n = 0;
+    for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) ++n;
+    return n;
+}
+
+static char g_userCursorToken;
+void* const LibraryTest::kUserCursor = &g_userCursorToken;
+
+void LibraryTest::SetUp() {
+    dir_ = MakeTempDir();
+    platform::testing::ClearFaults();
+    platform::testing::ClearUiEvents();
+    platform::testing::SetCurrentCursorForTest(kUserCursor);
+}
+
+void LibraryTest::TearDown() {
+    platform::testing::ClearFaults();
+    EXPECT_EQ(platform::testing::CurrentCursor(), kUserCursor) << "a call left the busy cursor up";
+    EXPECT_EQ(OpenHandleCount(), 0u) << "a test left a library handle open";
+    RemoveTree(dir_);
+}
+
+LibraryHandle* LibraryTest::Open(const std::string& path, uint32_t mode, uint32_t* status) {
+    uint32_t local = 99;
+    LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, status ? status : &local);
+    return h;
+}
+
+LibraryHandle* LibraryTest::CreateAndOpen(const std::string& name, uint32_t mode) {
+    EXPECT_EQ(IRCreateLibrary(0, Path(name).c_str(), 0), 1);
+    uint32_t status = 99;
+    LibraryHandle* h = Open(Path(name), mode, &status);
+    EXPECT_NE(h, nullptr);
+    EXPECT_EQ(status, IROpenOk);
+    return h;
+}
+
+void LibraryTest::Put(LibraryHandle* h, const Bytes& record) {
+    ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 1);
+}
+
+}  // namespace varnel32::test

@@ -1,0 +1,68 @@
+// Shared helpers of the test suite: a fresh directory per test, whole-file reads and
+// writes, building RemoteRecord images, decoding headers, and a fixture that resets the
+// fault injection and the recorded user-interface calls around every test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/blocks.h"
+#include "platform/testing/fault_injection.h"
+#include "varnel32.h"
+
+namespace varnel32::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A directory of its own for each test, removed afterwards.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+
+// A 21-byte name field holding `text` (at most 20 characters) and zero bytes after it.
+format::Name Field(const std::string& text);
+
+// One entry of a RemoteRecord: the 40-byte head (dataLength is filled in) and its data.
+struct Entry {
+    std::vector<uint8_t> head = std::vector<uint8_t>(40, 0);
+    Bytes data;
+};
+// A RemoteRecord image with these names and entries.
+Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
+                       const std::string& model, const std::vector<Entry>& entries);
+// An entry whose head and data are derived from `seed`, `length` data bytes.
+Entry MakeEntry(uint32_t seed, uint16_t length);
+
+format::LibraryHeader DecodeHeaderOf(const Bytes& file);
+format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset);
+// Names of a NameList block, and its byte length.
+std::vector<std::string> NamesOf(const NameList* list);
+
+// Base fixture: a temp dir, clean fault and UI state, a known current cursor, and a check
+// after every test that no library handle is left open.
+class LibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // Creates an infrared library and opens it for writing (asserting success).
+    LibraryHandle* CreateAndOpen(const std::string& name, uint32_t mode = IRModeWrite);
+    LibraryHandle* Open(const std::string& path, uint32_t mode, uint32_t* status = nullptr);
+    // Writes a record and asserts that it was stored.
+    void Put(LibraryHandle* h, const Bytes& record);
+    // The cursor the tests set before each call, to see that calls restore it.
+    static void* const kUserCursor;
+
+    std::string dir_;
+};
+
+// Handles currently in the registry (for leak checks).
+size_t OpenHandleCount();
+
+}  // namespace varnel32::test
