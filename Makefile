@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE ?= cmake
 
-.PHONY: all build asan test test-release test-asan test-windows demo clean
+.PHONY: all build asan test test-release test-asan test-windows demo bench clean
 
 all: build
 
@@ -35,6 +35,11 @@ test: test-release test-asan test-windows
 
 demo: build
 	@if [ -x scripts/demo.sh ]; then scripts/demo.sh $(BUILD); else echo "no demo yet"; fi
+
+bench:
+	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVARNEL32_BUILD_BENCH=ON -DVARNEL32_BUILD_TESTS=OFF
+	$(CMAKE) --build build-bench -j $(JOBS) --target varnel32_bench
+	./build-bench/bench/varnel32_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-*
