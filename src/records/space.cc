@@ -56,7 +56,10 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     uint32_t place = 0;
     if (header.freeSlotCount != 0) {
         for (format::FreeSlot& slot : header.freeSlots) {
-            if (slot.offset != 0 && slot.size >= image.usedSize) {
+            // A slot outside the record area could only come from a damaged header whose
+            // checksum happens to hold; writing there would destroy the header itself.
+            if (slot.offset != 0 && slot.size >= image.usedSize &&
+                slot.offset >= format::kRecordAreaStart && slot.offset < header.dataEnd) {
                 place = slot.offset;
                 capacity = slot.size;
                 header.freeSlotCount -= 1;
@@ -68,7 +71,10 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     }
     if (place == 0) {
         // The file format positions with a signed 32-bit seek: the file stays below 2 GiB.
-        if (static_cast<uint64_t>(header.dataEnd) + capacity > 0x7FFFFFFFu) return 0;
+        if (header.dataEnd < format::kRecordAreaStart ||
+            static_cast<uint64_t>(header.dataEnd) + capacity > 0x7FFFFFFFu) {
+            return 0;
+        }
         place = header.dataEnd;
         header.dataEnd += capacity;
     }
