@@ -3,6 +3,7 @@
 // define it in testing/fault_injection.cc.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace varnel32::platform {
@@ -21,8 +22,12 @@ enum class FaultEffect {
 
 #ifdef VARNEL32_TESTING
 FaultEffect TakeFault(FaultCall call);
+// Called with the size of every zero-filled allocation, so that tests can see how large the
+// blocks were that the library asked for.
+void NoteAllocation(size_t size);
 #else
 inline constexpr FaultEffect TakeFault(FaultCall) { return FaultEffect::None; }
+inline constexpr void NoteAllocation(size_t) {}
 #endif
 
 }  // namespace varnel32::platform

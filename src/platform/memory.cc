@@ -9,6 +9,7 @@ namespace varnel32::platform {
 
 void* AllocateZeroed(size_t size) {
     if (TakeFault(FaultCall::Allocate) != FaultEffect::None) return nullptr;
+    NoteAllocation(size);
     return std::calloc(size == 0 ? 1 : size, 1);
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 
 namespace varnel32::platform {
 namespace testing {
@@ -20,6 +21,11 @@ FaultCall g_call = FaultCall::Open;
 uint32_t g_at = 0;  // value of the counter at which the fault strikes
 FaultEffect g_effect = FaultEffect::None;
 bool g_sticky = false;
+
+// The allocation log is off unless a test asks for it, so that long runs do not grow it.
+std::atomic<bool> g_logAllocations{false};
+std::mutex g_logMutex;
+std::vector<size_t> g_allocations;
 
 }  // namespace
 
@@ -37,6 +43,18 @@ void ClearFaults() {
     g_armed = false;
     g_fired = false;
     for (auto& c : g_calls) c = 0;
+    LogAllocations(false);
+}
+
+void LogAllocations(bool on) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_allocations.clear();
+    g_logAllocations = on;
+}
+
+std::vector<size_t> AllocationLog() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return g_allocations;
 }
 
 bool FaultFired() { return g_fired; }
@@ -44,6 +62,13 @@ bool FaultFired() { return g_fired; }
 uint32_t CallCount(FaultCall call) { return g_calls[static_cast<size_t>(call)].load(); }
 
 }  // namespace testing
+
+void NoteAllocation(size_t size) {
+    using namespace testing;
+    if (!g_logAllocations) return;
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_allocations.push_back(size);
+}
 
 FaultEffect TakeFault(FaultCall call) {
     using namespace testing;

@@ -23,6 +23,11 @@ bool FaultFired();
 // Calls of a kind since the last ClearFaults.
 uint32_t CallCount(FaultCall call);
 
+// The sizes of the zero-filled allocations that succeeded while the log was on, in order.
+// ClearFaults turns the log off and empties it.
+void LogAllocations(bool on);
+std::vector<size_t> AllocationLog();
+
 // What the library did to the user interface, in order.
 struct UiEvent {
     enum class Kind { LoadCursor, SetCursor, Beep, MessageBox };

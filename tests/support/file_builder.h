@@ -1,0 +1,79 @@
+// Library files laid out byte by byte from the format code: sealed record headers, entries,
+// deleted extents listed in free slots, stored index runs and dirty flags, whole or damaged,
+// so that loading, compaction and repair can be checked against files the API cannot make.
+// Also a handle outside the registry, for calling the load, the save and compaction directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/blocks.h"
+#include "index/catalogue.h"
+#include "library/handle.h"
+#include "support/test_support.h"
+
+namespace varnel32::test {
+
+struct BuiltExtent {
+    uint32_t offset = 0;
+    uint16_t capacity = 0;
+    bool deleted = false;
+};
+
+class FileBuilder {
+public:
+    explicit FileBuilder(uint32_t kind = 2);
+
+    // Appends a live record with these name fields and entries, followed by `spare` bytes of
+    // a pattern that differs per record (so a move that drops or shifts them shows). Its key
+    // joins the stored index run. Returns the extent's offset.
+    uint32_t AddLive(const format::Name& manufacturer, const format::Name& type,
+                     const format::Name& model, const std::vector<Entry>& entries = {},
+                     uint16_t spare = 16);
+    uint32_t AddLive(const std::string& manufacturer, const std::string& type,
+                     const std::string& model, const std::vector<Entry>& entries = {},
+                     uint16_t spare = 16);
+    // Appends a blank deleted extent of `capacity` bytes, listed in the lowest empty slot.
+    uint32_t AddDeleted(uint16_t capacity);
+
+    // The whole file: sealed header, record area, sealed index run.
+    Bytes Build() const;
+    void WriteTo(const std::string& path) const;
+
+    // Free to tamper with before Build(): the counters follow the Add calls.
+    format::LibraryHeader header;
+    std::vector<format::IndexEntry> index;  // the stored run, in file order
+    std::vector<BuiltExtent> extents;
+    Bytes area;  // the record area, from offset 1570
+
+private:
+    uint32_t seed_ = 1;
+};
+
+// The bytes of one sealed block.
+Bytes SealedHeader(const format::LibraryHeader& header);
+Bytes SealedRecordHeader(const format::RecordHeader& header);
+Bytes SealedIndexEntry(const format::IndexEntry& entry);
+
+Bytes Slice(const Bytes& file, size_t offset, size_t length);
+// The `count` index entries stored at `offset`; a block that does not verify fails the test.
+std::vector<format::IndexEntry> IndexRunAt(const Bytes& file, uint32_t offset, uint32_t count);
+// The run that the header of `file` describes (recordCount entries at dataEnd).
+std::vector<format::IndexEntry> IndexRunOf(const Bytes& file);
+
+// "manufacturer/type/model@offset" for every model of a tree, or of a run, in order.
+std::vector<std::string> KeysOf(const index::CatalogueIndex& tree);
+std::vector<std::string> KeysOf(const std::vector<format::IndexEntry>& run);
+std::string KeyOf(const format::IndexEntry& entry);
+
+// A handle on `path` that is not in the registry, for the core's internal operations. Its
+// descriptor is opened with the platform's read or write open, as the mode says.
+LibraryHandle* AttachHandle(const std::string& path, uint32_t mode);
+void DetachHandle(LibraryHandle* handle);
+
+// The kind of index key the tree operations take.
+format::IndexEntry Key(const std::string& manufacturer, const std::string& type,
+                       const std::string& model, uint32_t offset = 0);
+
+}  // namespace varnel32::test
