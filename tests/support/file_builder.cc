@@ -181,6 +181,34 @@ void DetachHandle(LibraryHandle* handle) {
     platform::Release(handle);
 }
 
+std::string UiTrace(const void* userCursor) {
+    using platform::testing::UiEvent;
+    std::string trace;
+    for (const UiEvent& e : platform::testing::UiEvents()) {
+        if (!trace.empty()) trace += ' ';
+        switch (e.kind) {
+            case UiEvent::Kind::LoadCursor:
+                trace += e.value == platform::kWaitCursorId && e.cursor == platform::testing::WaitCursor()
+                             ? "load"
+                             : "load:other";
+                break;
+            case UiEvent::Kind::SetCursor:
+                trace += e.cursor == platform::testing::WaitCursor() ? "wait"
+                         : e.cursor == userCursor     ? "user"
+                                                                     : "set:other";
+                break;
+            case UiEvent::Kind::Beep:
+                trace += "beep:" + std::to_string(e.value);
+                break;
+            case UiEvent::Kind::MessageBox:
+                trace += "box:" + std::to_string(reinterpret_cast<uintptr_t>(e.owner)) + ":" +
+                         e.caption + ":" + std::to_string(e.value) + ":" + e.text;
+                break;
+        }
+    }
+    return trace;
+}
+
 format::IndexEntry Key(const std::string& manufacturer, const std::string& type,
                        const std::string& model, uint32_t offset) {
     return index::MakeKey(Field(manufacturer), Field(type), Field(model), offset);

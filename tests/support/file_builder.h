@@ -72,6 +72,20 @@ std::string KeyOf(const format::IndexEntry& entry);
 LibraryHandle* AttachHandle(const std::string& path, uint32_t mode);
 void DetachHandle(LibraryHandle* handle);
 
+// The user-interface calls recorded since the last ClearUiEvents, one word each:
+// "load" (the wait cursor, id 32514), "wait" and "user" (SetCursor with the wait cursor or
+// with the cursor the fixture set), "set:other", "beep:<value>" and
+// "box:<owner>:<caption>:<style>:<text>", joined by spaces.
+std::string UiTrace(const void* userCursor);
+// The trace of a call that showed only its busy cursor.
+inline const char* kBusyOnly = "load wait user";
+
+// The base fixture with the trace of the user-interface calls at hand.
+class FileTest : public LibraryTest {
+protected:
+    static std::string Trace() { return UiTrace(kUserCursor); }
+};
+
 // The kind of index key the tree operations take.
 format::IndexEntry Key(const std::string& manufacturer, const std::string& type,
                        const std::string& model, uint32_t offset = 0);

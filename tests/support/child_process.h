@@ -1,0 +1,36 @@
+// Other processes for the tests of file exclusion: a forked child that runs a check and
+// reports through its exit status, or one that holds a library open until told to let go.
+// The child starts with a copy of this process's registry, so a read-only open in it with
+// the path and mode word of a handle the parent holds would share that copy, not open the
+// file; tests pick mode words that the parent does not hold.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace varnel32::test {
+
+// Runs `body` in a forked child and returns its exit status, or -1 when it did not exit.
+int RunInChild(const std::function<int()>& body);
+
+// A child process that opens `path` with `mode` through IROpenLibrary and keeps it open
+// until this object is destroyed.
+class HeldByChild {
+public:
+    HeldByChild(const std::string& path, uint32_t mode);
+    ~HeldByChild();
+    HeldByChild(const HeldByChild&) = delete;
+    HeldByChild& operator=(const HeldByChild&) = delete;
+    // The OpenStatus the child's open reported (255 when the child could not report).
+    uint32_t status() const { return status_; }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;  // writing end: closing it lets the child go
+    uint32_t status_ = 255;
+};
+
+}  // namespace varnel32::test
