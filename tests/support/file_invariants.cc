@@ -17,7 +17,9 @@
 #endif
 #endif
 #ifdef VARNEL32_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own answer; declared here because not every compiler ships the
+// header that declares it.
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
 #endif
 
 namespace varnel32::test {
