@@ -107,7 +107,14 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         return {nullptr, kOpenBadLibrary};
     } else {
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryPrompt);
-        if (maintenance::CompactLibraryFile(handle) == 0) {
+        int repaired = maintenance::CompactLibraryFile(handle);
+        // A file without records or deleted extents has nothing to compact, and compaction
+        // leaves it as it is, dirty flag included; saving its empty index is what makes it
+        // clean, or every later read-only open would refuse it.
+        if (repaired != 0 && header.recordCount == 0 && header.freeSlotCount == 0) {
+            repaired = index::SaveCatalogueIndex(handle);
+        }
+        if (repaired == 0) {
             lock.Leave();
             host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
             platform::CloseFile(handle->descriptor);

@@ -1,0 +1,629 @@
+// IROpenLibrary and IRCloseLibrary: every exit with its status, its message and the busy
+// cursor; the order of the header tests on files that fail several; kind requirements and
+// write protection; dirty files refused or repaired; read-only sharing, reference counts
+// and the registry order; and the exclusion of writers within one process and across two.
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+#include "library/registry.h"
+#include "support/child_process.h"
+#include "support/file_builder.h"
+
+namespace varnel32::test {
+namespace {
+
+using platform::FaultCall;
+using platform::FaultEffect;
+using platform::testing::CallCount;
+using platform::testing::ClearUiEvents;
+using platform::testing::InjectFault;
+
+constexpr const char* kRefusalText =
+    "Infrared library file was not closed properly... Open file in the Quorvik to repair.";
+constexpr const char* kPromptText =
+    "Library file was not closed properly... Click OK to attempt recovery";
+
+void* const kOwner = reinterpret_cast<void*>(uintptr_t{0x4242});
+
+std::string Box(uint32_t style, const char* text) {
+    return "box:" + std::to_string(reinterpret_cast<uintptr_t>(kOwner)) + ":Error:" +
+           std::to_string(style) + ":" + text;
+}
+const std::string kRefusal = std::string("load wait beep:16 ") + Box(48, kRefusalText) + " user";
+const std::string kPrompt = std::string("beep:48 ") + Box(48, kPromptText);
+const std::string kRecovered = "load wait " + kPrompt + " user";
+const std::string kRecoveryFailed =
+    "load wait " + kPrompt + " beep:16 " + Box(16, "Recovery Failed!") + " user";
+
+class Open : public FileTest {
+protected:
+    // Opens with kOwner as the owner window; the status starts at a value no exit writes.
+    LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t options = 0,
+                          int32_t level = 0) {
+        status = 99;
+        ClearUiEvents();
+        return IROpenLibrary(level, kOwner, path.c_str(), mode, options, &status);
+    }
+    // An open that must fail with `expected`, leave the file as it was, and show only what
+    // `trace` says.
+    void ExpectRefused(const std::string& path, uint32_t mode, uint32_t options, uint32_t expected,
+                       const std::string& trace = kBusyOnly) {
+        const Bytes before = ReadFile(path);
+        const size_t handles = OpenHandleCount();
+        EXPECT_EQ(OpenAs(path, mode, options), nullptr);
+        EXPECT_EQ(status, expected);
+        EXPECT_EQ(Trace(), trace);
+        EXPECT_EQ(OpenHandleCount(), handles);
+        EXPECT_EQ(ReadFile(path), before);
+        // No descriptor stayed behind: unless others hold it, the file can be held alone.
+        if (handles == 0 && !othersHold && FileExists(path)) {
+            const int fd = platform::OpenWrite(path.c_str());
+            EXPECT_NE(fd, platform::kNoFile) << "the refused open left the file open";
+            platform::CloseFile(fd);
+        }
+    }
+    std::vector<std::string> Listed(LibraryHandle* h) {
+        std::vector<std::string> keys;
+        NameList* ms = IRFindAllManufacturers(h);
+        for (const std::string& m : NamesOf(ms)) {
+            NameList* ts = IRFindAllTypes(h, m.c_str());
+            for (const std::string& t : NamesOf(ts)) {
+                NameList* models = IRFindAllModels(h, m.c_str(), t.c_str());
+                for (const std::string& model : NamesOf(models)) keys.push_back(m + "/" + t + "/" + model);
+                IRFreeModels(models);
+            }
+            IRFreeTypes(ts);
+        }
+        IRFreeManufacturers(ms);
+        return keys;
+    }
+    std::vector<LibraryHandle*> Registry() const {
+        std::vector<LibraryHandle*> list;
+        for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) list.push_back(h);
+        return list;
+    }
+    std::string Library(const std::string& name, uint32_t kindFlags = 0) {
+        EXPECT_EQ(IRCreateLibrary(0, Path(name).c_str(), kindFlags), 1);
+        return Path(name);
+    }
+    // A clean library file of any kind word, records included.
+    std::string Crafted(const std::string& name, uint32_t kind, uint16_t dirty = 0) {
+        FileBuilder f(kind);
+        f.AddLive("M", "T", "x");
+        f.header.dirty = dirty;
+        f.WriteTo(Path(name));
+        return Path(name);
+    }
+
+    uint32_t status = 99;
+    bool othersHold = false;  // another process holds the file under test
+};
+
+// ---- Exits before the file is touched ---------------------------------------------------
+
+TEST_F(Open, MalformedCallsAreRefusedWithoutTouchingAnyFile) {
+    const std::string path = Library("a.lib");
+    const std::string longPath = dir_ + "/" + std::string(255 - dir_.size(), 'p');  // 256 bytes
+    ASSERT_EQ(longPath.size(), 256u);
+    const struct {
+        int32_t level;
+        const char* path;
+        uint32_t mode;
+    } cases[] = {{2, path.c_str(), IRModeReadOnly}, {INT_MAX, path.c_str(), IRModeWrite},
+                 {0, path.c_str(), 0},              {0, path.c_str(), IRModeRequireInfrared},
+                 {0, path.c_str(), IRModeRequireKind8}, {0, path.c_str(), 12},
+                 {0, path.c_str(), 0xFFFFFFF0u},     {0, longPath.c_str(), IRModeReadOnly},
+                 {0, nullptr, IRModeReadOnly}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("level " + std::to_string(c.level) + " mode " + std::to_string(c.mode));
+        platform::testing::ClearFaults();
+        ClearUiEvents();
+        status = 99;
+        EXPECT_EQ(IROpenLibrary(c.level, kOwner, c.path, c.mode, 0, &status), nullptr);
+        EXPECT_EQ(status, IROpenBadArgument);
+        EXPECT_EQ(CallCount(FaultCall::Open), 0u);
+        EXPECT_EQ(CallCount(FaultCall::Allocate), 0u);
+        EXPECT_EQ(Trace(), kBusyOnly);
+    }
+}
+
+TEST_F(Open, LevelsUpToOneAndPathsOf255BytesAreAccepted) {
+    const std::string path = Library("a.lib");
+    for (int32_t level : {1, 0, -1, INT_MIN}) {
+        LibraryHandle* h = OpenAs(path, IRModeWrite, 0, level);
+        EXPECT_NE(h, nullptr) << level;
+        EXPECT_EQ(status, IROpenOk);
+        IRCloseLibrary(h);
+    }
+    const std::string longest = dir_ + "/" + std::string(254 - dir_.size(), 'q');
+    ASSERT_EQ(longest.size(), 255u);
+    ASSERT_EQ(IRCreateLibrary(0, longest.c_str(), 0), 1);
+    LibraryHandle* h = OpenAs(longest, IRModeReadOnly);
+    ASSERT_NE(h, nullptr);
+    char buffer[256];
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(IRGetFilenameFromHandle(h, buffer), 1);
+    EXPECT_EQ(std::string(buffer), longest);
+    IRCloseLibrary(h);
+}
+
+TEST_F(Open, NoMemoryForTheHandleIsStatusFiveBeforeTheFileIsOpened) {
+    const std::string path = Library("a.lib");
+    platform::testing::ClearFaults();
+    InjectFault(FaultCall::Allocate, 1);
+    ExpectRefused(path, IRModeWrite, 0, IROpenOutOfMemory);
+    EXPECT_EQ(CallCount(FaultCall::Open), 1u) << "only ExpectRefused's own check opened it";
+}
+
+TEST_F(Open, AFileThatCannotBeOpenedIsStatusOne) {
+    ExpectRefused(Path("missing.lib"), IRModeReadOnly, 0, IROpenCannotOpenFile);
+    ExpectRefused(Path("missing.lib"), IRModeWrite, 0, IROpenCannotOpenFile);
+    EXPECT_FALSE(FileExists(Path("missing.lib"))) << "an open never creates";
+    const std::string path = Library("a.lib");
+    InjectFault(FaultCall::Open, 1);
+    ExpectRefused(path, IRModeReadOnly, 0, IROpenCannotOpenFile);
+}
+
+// ---- The header tests and their order -------------------------------------------------
+
+TEST_F(Open, AFileThatIsNotALibraryIsStatusTwoWithoutAMessage) {
+    const Bytes good = ReadFile(Library("good.lib"));
+    Bytes badMagic = good;
+    badMagic[3] = 0xAB;
+    Bytes badCrc = good;
+    badCrc[1569] ^= 1;
+    const std::vector<Bytes> files{{}, Slice(good, 0, 1569), badMagic, badCrc, Bytes(1570, 0xAA)};
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE("file " + std::to_string(i));
+        WriteFile(Path("bad.lib"), files[i]);
+        ExpectRefused(Path("bad.lib"), IRModeReadOnly, 0, IROpenBadLibrary);
+        ExpectRefused(Path("bad.lib"), IRModeWrite, 0, IROpenBadLibrary);
+    }
+    InjectFault(FaultCall::Read, 1, FaultEffect::Short);
+    ExpectRefused(Path("good.lib"), IRModeReadOnly, 0, IROpenBadLibrary);
+}
+
+// Files that fail several tests report the first in the order length, magic, crc, kind,
+// write protection, dirty; later tests would give another status or show a message.
+TEST_F(Open, TheFirstFailingHeaderTestDecides) {
+    format::LibraryHeader h;
+    h.kind = IRKindCommand | IRKindWriteProtected;
+    h.dirty = 1;
+    h.recordCount = 3;  // a repair would fail, and show it
+    Bytes dirtyProtectedCommand = SealedHeader(h);
+
+    Bytes badCrc = dirtyProtectedCommand;
+    badCrc[100] ^= 1;
+    format::LibraryHeader wrongMagic = h;
+    wrongMagic.magic = 0xAAAAAAABu;  // sealed, so only the magic is wrong
+    const struct {
+        const char* what;
+        Bytes file;
+        uint32_t mode;
+        uint32_t expected;
+    } cases[] = {
+        {"length+magic+crc", Slice(SealedHeader(wrongMagic), 0, 1000), IRModeReadOnly, 2},
+        {"magic+kind+dirty", SealedHeader(wrongMagic), IRModeReadOnly | IRModeRequireInfrared, 2},
+        {"crc+kind", badCrc, IRModeReadOnly | IRModeRequireInfrared, 2},
+        {"crc+protection", badCrc, IRModeWrite, 2},
+        {"crc+dirty read-only", badCrc, IRModeReadOnly, 2},
+        {"crc+dirty write", badCrc, IRModeWrite | IRModeReadOnly, 2},
+        {"kind+protection", dirtyProtectedCommand, IRModeWrite | IRModeRequireKind8, 3},
+        {"kind+dirty", dirtyProtectedCommand, IRModeReadOnly | IRModeRequireInfrared, 3},
+        {"protection+dirty", dirtyProtectedCommand, IRModeWrite, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(Path("x.lib"), c.file);
+        ExpectRefused(Path("x.lib"), c.mode, 0, c.expected);
+    }
+}
+
+TEST_F(Open, KindRequirementsTestTheirOwnBitsBeforeWriteProtection) {
+    for (uint32_t kind = 2; kind <= 9; ++kind) {
+        SCOPED_TRACE("kind " + std::to_string(kind));
+        const std::string path = Crafted("k.lib", kind);
+        for (uint32_t access : {IRModeReadOnly, IRModeWrite}) {
+            const bool protectedWrite = (kind & 1) && access == IRModeWrite;
+            const auto expect = [&](uint32_t require, bool kindOk) {
+                const uint32_t mode = access | require;
+                const uint32_t expected = !kindOk ? IROpenWrongKind
+                                          : protectedWrite ? IROpenWriteProtected
+                                                           : IROpenOk;
+                if (expected != IROpenOk) {
+                    ExpectRefused(path, mode, 0, expected);
+                    return;
+                }
+                LibraryHandle* h = OpenAs(path, mode);
+                EXPECT_NE(h, nullptr) << "mode " << mode;
+                EXPECT_EQ(status, IROpenOk);
+                IRCloseLibrary(h);
+            };
+            expect(0, true);
+            expect(IRModeRequireInfrared, (kind & IRKindInfrared) != 0);
+            expect(IRModeRequireKind8, (kind & IRKind8) != 0);
+            expect(IRModeRequireInfrared | IRModeRequireKind8, false);
+        }
+    }
+}
+
+TEST_F(Open, WriteProtectedLibrariesOpenForWritingOnlyWithTheOverride) {
+    for (uint32_t flags : {IRCreateWriteProtected, IRCreateWriteProtected | IRCreateCommandLibrary,
+                           IRCreateWriteProtected | IRCreateKind8}) {
+        SCOPED_TRACE("kindFlags " + std::to_string(flags));
+        const std::string path = Library("p.lib", flags);
+        LibraryHandle* h = OpenAs(path, IRModeReadOnly, 0);
+        EXPECT_NE(h, nullptr);
+        IRCloseLibrary(h);
+        ExpectRefused(path, IRModeWrite, 0, IROpenWriteProtected);
+        ExpectRefused(path, IRModeWrite | IRModeReadOnly, 0, IROpenWriteProtected);
+        ExpectRefused(path, IRModeWrite, 0xFE, IROpenWriteProtected);  // only bit 0 counts
+        for (uint32_t options : {1u, 0xFFu, 0x101u}) {
+            h = OpenAs(path, IRModeWrite, options);
+            EXPECT_NE(h, nullptr) << options;
+            EXPECT_EQ(status, IROpenOk);
+            IRCloseLibrary(h);
+        }
+    }
+    // The override means nothing to a library that is not protected.
+    LibraryHandle* h = OpenAs(Library("plain.lib"), IRModeWrite, 1);
+    EXPECT_NE(h, nullptr);
+    IRCloseLibrary(h);
+}
+
+// ---- A successful open ------------------------------------------------------------------
+
+TEST_F(Open, ASuccessfulOpenSetsUpTheHandleAndShowsOnlyTheCursor) {
+    const std::string path = Library("a.lib", IRCreateKind8);
+    LibraryHandle* h = OpenAs(path, IRModeWrite | IRModeRequireKind8);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(status, IROpenOk);
+    EXPECT_EQ(Trace(), kBusyOnly);
+    EXPECT_EQ(h->mode, IRModeWrite | IRModeRequireKind8);
+    EXPECT_EQ(h->kind, IRKind8);
+    EXPECT_EQ(h->ownerWindow, kOwner);
+    EXPECT_EQ(h->referenceCount, 1);
+    EXPECT_EQ(h->modified, 0u);
+    EXPECT_EQ(IRGetExtraSpaceAmount(h), 1024);
+    EXPECT_EQ(IRIsCommandLibrary(h), 1);
+    EXPECT_EQ(Registry(), std::vector<LibraryHandle*>{h});
+    ClearUiEvents();
+    IRCloseLibrary(h);
+    EXPECT_EQ(Trace(), kBusyOnly);
+}
+
+TEST_F(Open, AccessorsAnswerEveryKindAndANullHandle) {
+    for (uint32_t kind : {2u, 3u, 4u, 5u, 6u, 8u, 9u, 0x100u}) {
+        LibraryHandle* h = OpenAs(Crafted("k.lib", kind), IRModeReadOnly);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(IRIsCommandLibrary(h), (kind & 2) ? 0 : 1) << kind;
+        EXPECT_EQ(IRSetExtraSpaceAmount(h, 0x12345), 1);
+        EXPECT_EQ(IRGetExtraSpaceAmount(h), 0x2345) << "only the low 16 bits are kept";
+        IRCloseLibrary(h);
+    }
+    ClearUiEvents();
+    char buffer[4] = {'a', 'b', 'c', 0};
+    EXPECT_EQ(IRGetFilenameFromHandle(nullptr, buffer), 0);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[1], 'b');
+    EXPECT_EQ(IRIsCommandLibrary(nullptr), 0);
+    EXPECT_EQ(IRSetExtraSpaceAmount(nullptr, 5), 0);
+    EXPECT_EQ(IRGetExtraSpaceAmount(nullptr), 0xFFFF);
+    IRCloseLibrary(nullptr);
+    EXPECT_EQ(Trace(), "") << "a null close touches no cursor";
+}
+
+TEST_F(Open, AStoredIndexThatCannotBeLoadedWholeStillOpens) {
+    FileBuilder f;
+    f.AddLive("A", "T", "1");
+    f.AddLive("B", "T", "2");
+    f.AddLive("C", "T", "3");
+    Bytes file = f.Build();
+    file[f.header.dataEnd + 2 * 71 + 10] ^= 1;
+    WriteFile(Path("a.lib"), file);
+    LibraryHandle* h = OpenAs(Path("a.lib"), IRModeReadOnly);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(status, IROpenOk);
+    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2"}));
+    IRCloseLibrary(h);
+    // For writing it opens the same way; a compaction rebuilds the index from the records.
+    h = OpenAs(Path("a.lib"), IRModeWrite);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2"}));
+    EXPECT_EQ(IRCompactLibrary(h), 1);
+    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2", "C/T/3"}));
+    IRCloseLibrary(h);
+    EXPECT_EQ(KeysOf(IndexRunOf(ReadFile(Path("a.lib")))),
+              (std::vector<std::string>{"A/T/1@1570", "B/T/2@1665", "C/T/3@1760"}));
+}
+
+// ---- Dirty files --------------------------------------------------------------------------
+
+TEST_F(Open, ADirtyFileOpenedReadOnlyIsRefusedWithItsMessage) {
+    FileBuilder f;
+    f.AddLive("M", "T", "x");
+    f.header.dirty = 1;
+    f.WriteTo(Path("d.lib"));
+    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
+    ExpectRefused(Path("d.lib"), IRModeReadOnly | IRModeRequireInfrared, 1, IROpenBadLibrary, kRefusal);
+    // Any nonzero dirty value counts.
+    f.header.dirty = 0x8000;
+    f.WriteTo(Path("d.lib"));
+    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
+    // The owner window is passed through as given, null included.
+    ClearUiEvents();
+    EXPECT_EQ(IROpenLibrary(0, nullptr, Path("d.lib").c_str(), IRModeReadOnly, 0, &status), nullptr);
+    const auto events = platform::testing::UiEvents();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[3].owner, nullptr);
+}
+
+TEST_F(Open, ADirtyFileOpenedForWritingIsRepairedFromItsRecords) {
+    FileBuilder f;
+    const uint32_t x = f.AddLive("Maker", "TV", "One", {MakeEntry(1, 10)});
+    f.AddDeleted(300);
+    f.AddLive("Maker", "VCR", "Two", {MakeEntry(2, 20), MakeEntry(3, 0)}, 500);
+    f.AddLive("Other", "TV", "Three");
+    f.header.dirty = 1;
+    // The stored run is stale: it misses a record and names one that is gone.
+    f.index = {Key("Gone", "TV", "Old", 1570), f.index[0]};
+    f.WriteTo(Path("d.lib"));
+
+    LibraryHandle* h = OpenAs(Path("d.lib"), IRModeWrite);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(status, IROpenOk);
+    EXPECT_EQ(Trace(), kRecovered);
+    const uint32_t z = x + f.extents[0].capacity;
+    const uint32_t w = z + f.extents[2].capacity;
+    const std::vector<std::string> keys{"Maker/TV/One@1570", "Maker/VCR/Two@" + std::to_string(z),
+                                        "Other/TV/Three@" + std::to_string(w)};
+    EXPECT_EQ(KeysOf(h->index), keys);
+    const Bytes repaired = ReadFile(Path("d.lib"));
+    const format::LibraryHeader head = DecodeHeaderOf(repaired);
+    EXPECT_EQ(head.dirty, 0);
+    EXPECT_EQ(head.recordCount, 3u);
+    EXPECT_EQ(head.freeSlotCount, 0u);
+    EXPECT_EQ(head.dataEnd, w + f.extents[3].capacity);
+    EXPECT_EQ(repaired.size(), head.dataEnd + 3 * 71);
+    EXPECT_EQ(KeysOf(IndexRunOf(repaired)), keys);
+    IRCloseLibrary(h);
+    EXPECT_EQ(ReadFile(Path("d.lib")), repaired) << "an unmodified handle saves nothing";
+
+    // The repaired file opens read-only with the same index, and its records read back.
+    h = OpenAs(Path("d.lib"), IRModeReadOnly);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(KeysOf(h->index), keys);
+    const format::Name m = Field("maker"), t = Field("vcr"), mo = Field("two");
+    RemoteRecord* r = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(IR_GET16(reinterpret_cast<const uint8_t*>(r) + 2), 2);
+    IRFreeRemoteRecord(r);
+    IRCloseLibrary(h);
+}
+
+// A dirty file without records has nothing to compact; the repair still has to leave it
+// clean, or it would be refused for reading for ever.
+TEST_F(Open, ADirtyEmptyFileIsCleanAfterItsRepair) {
+    FileBuilder f;
+    f.header.dirty = 1;
+    f.WriteTo(Path("d.lib"));
+    LibraryHandle* h = OpenAs(Path("d.lib"), IRModeWrite);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Trace(), kRecovered);
+    IRCloseLibrary(h);
+    EXPECT_EQ(ReadFile(Path("d.lib")), SealedHeader(format::LibraryHeader{.kind = 2}));
+    h = OpenAs(Path("d.lib"), IRModeReadOnly);
+    EXPECT_NE(h, nullptr);
+    EXPECT_EQ(status, IROpenOk);
+    IRCloseLibrary(h);
+}
+
+TEST_F(Open, ARepairThatFailsShowsRecoveryFailedAndLeavesNoHandle) {
+    // The last record was counted but its image never reached the file.
+    FileBuilder f;
+    f.AddLive("M", "T", "x");
+    f.AddDeleted(200);
+    f.AddLive("M", "T", "y", {}, 300);
+    f.header.recordCount += 1;
+    f.header.dirty = 1;
+    f.index.clear();
+    Bytes file = f.Build();
+    file.resize(file.size() + 500, 0);
+    WriteFile(Path("d.lib"), file);
+    status = 99;
+    ClearUiEvents();
+    EXPECT_EQ(IROpenLibrary(0, kOwner, Path("d.lib").c_str(), IRModeWrite, 0, &status), nullptr);
+    EXPECT_EQ(status, IROpenBadLibrary);
+    EXPECT_EQ(Trace(), kRecoveryFailed);
+    EXPECT_EQ(OpenHandleCount(), 0u);
+    // The walk moved y down before it failed; the header still has the old counters and
+    // stays dirty, so a read-only open is still refused.
+    const Bytes after = ReadFile(Path("d.lib"));
+    EXPECT_EQ(Slice(after, 0, 1570), Slice(file, 0, 1570));
+    EXPECT_EQ(Slice(after, 1570 + 95, 300 + 79), Slice(file, 1570 + 95 + 200, 379));
+    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
+}
+
+// Both access bits: the descriptor is read-only, but the write bit still asks for a repair,
+// which cannot write and so fails without changing the file.
+TEST_F(Open, ADirtyFileOpenedWithBothAccessBitsCannotBeRepaired) {
+    FileBuilder f;
+    f.AddDeleted(100);
+    f.AddLive("M", "T", "x");
+    f.header.dirty = 1;
+    f.WriteTo(Path("d.lib"));
+    ExpectRefused(Path("d.lib"), IRModeReadOnly | IRModeWrite, 0, IROpenBadLibrary, kRecoveryFailed);
+}
+
+// ---- Sharing, reference counts and the registry --------------------------------------------
+
+TEST_F(Open, ReadOnlyOpensOfOnePathAndModeShareOneHandle) {
+    const std::string path = Library("a.lib");
+    LibraryHandle* first = OpenAs(path, IRModeReadOnly);
+    ASSERT_NE(first, nullptr);
+    platform::testing::ClearFaults();
+    ClearUiEvents();
+    // The second open reads nothing and ignores its own owner window and options.
+    LibraryHandle* second = IROpenLibrary(-5, nullptr, path.c_str(), IRModeReadOnly, 1, &status);
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(status, IROpenOk);
+    EXPECT_EQ(Trace(), kBusyOnly);
+    EXPECT_EQ(CallCount(FaultCall::Open), 0u);
+    EXPECT_EQ(CallCount(FaultCall::Read), 0u);
+    EXPECT_EQ(first->referenceCount, 2);
+    EXPECT_EQ(first->ownerWindow, kOwner);
+    // Even a file that was emptied meanwhile is not looked at again.
+    WriteFile(path, {});
+    EXPECT_EQ(OpenAs(path, IRModeReadOnly), first);
+    EXPECT_EQ(first->referenceCount, 3);
+    EXPECT_EQ(Registry(), std::vector<LibraryHandle*>{first});
+
+    IRCloseLibrary(first);
+    IRCloseLibrary(first);
+    EXPECT_EQ(first->referenceCount, 1);
+    EXPECT_EQ(Registry(), std::vector<LibraryHandle*>{first});
+    char buffer[256];
+    EXPECT_EQ(IRGetFilenameFromHandle(first, buffer), 1);
+    EXPECT_EQ(std::string(buffer), path);
+    IRCloseLibrary(first);
+    EXPECT_TRUE(Registry().empty());
+}
+
+TEST_F(Open, DifferentModeWordsOrPathBytesGetHandlesOfTheirOwn) {
+    const std::string lower = Library("a.lib");
+    const std::string upper = Library("A.lib");
+    LibraryHandle* a1 = OpenAs(lower, IRModeReadOnly);
+    LibraryHandle* a5 = OpenAs(lower, IRModeReadOnly | IRModeRequireInfrared);
+    LibraryHandle* a3 = OpenAs(lower, IRModeReadOnly | IRModeWrite);
+    LibraryHandle* a3again = OpenAs(lower, IRModeReadOnly | IRModeWrite);
+    // Letter case makes another file here, and another spelling of the path another handle.
+    LibraryHandle* upper1 = OpenAs(upper, IRModeReadOnly);
+    LibraryHandle* dotted = OpenAs(dir_ + "/./a.lib", IRModeReadOnly);
+    const std::vector<LibraryHandle*> all{a1, a5, a3, upper1, dotted};
+    for (LibraryHandle* h : all) ASSERT_NE(h, nullptr);
+    EXPECT_EQ(a3again, a3);
+    EXPECT_EQ(a3->referenceCount, 2);
+    EXPECT_EQ(Registry(), all);
+    char buffer[256];
+    IRGetFilenameFromHandle(upper1, buffer);
+    EXPECT_EQ(std::string(buffer), upper);
+    // All of them read the file, so none may write it.
+    ExpectRefused(lower, IRModeWrite, 0, IROpenCannotOpenFile);
+    for (LibraryHandle* h : all) IRCloseLibrary(h);
+    EXPECT_EQ(Registry(), std::vector<LibraryHandle*>{a3});
+    IRCloseLibrary(a3);
+}
+
+TEST_F(Open, ClosingFirstMiddleAndLastKeepsTheOthersInOrder) {
+    std::vector<LibraryHandle*> h;
+    for (const char* name : {"a.lib", "b.lib", "c.lib", "d.lib", "e.lib"}) {
+        h.push_back(OpenAs(Library(name), std::string(name) < "c" ? IRModeWrite : IRModeReadOnly));
+        ASSERT_NE(h.back(), nullptr);
+    }
+    IRCloseLibrary(h[2]);
+    EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[0], h[1], h[3], h[4]}));
+    IRCloseLibrary(h[0]);
+    EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[1], h[3], h[4]}));
+    IRCloseLibrary(h[4]);
+    EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[1], h[3]}));
+    LibraryHandle* again = OpenAs(Path("a.lib"), IRModeReadOnly);
+    EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[1], h[3], again}));
+    for (LibraryHandle* left : {h[1], h[3], again}) {
+        char buffer[256];
+        EXPECT_EQ(IRGetFilenameFromHandle(left, buffer), 1);
+        NameList* list = IRFindAllManufacturers(left);
+        EXPECT_NE(list, nullptr);
+        IRFreeManufacturers(list);
+        IRCloseLibrary(left);
+    }
+}
+
+TEST_F(Open, ClosingSavesOnlyWhatAWriterChanged) {
+    const std::string path = Library("a.lib");
+    LibraryHandle* h = OpenAs(path, IRModeWrite);
+    const Bytes empty = ReadFile(path);
+    platform::testing::ClearFaults();
+    IRCloseLibrary(h);
+    EXPECT_EQ(CallCount(FaultCall::Write), 0u);
+    EXPECT_EQ(ReadFile(path), empty);
+
+    h = OpenAs(path, IRModeWrite);
+    Put(h, MakeRemoteRecord("M", "T", "x", {MakeEntry(1, 5)}));
+    ASSERT_EQ(DecodeHeaderOf(ReadFile(path)).dirty, 1);
+    IRCloseLibrary(h);
+    const Bytes saved = ReadFile(path);
+    EXPECT_EQ(DecodeHeaderOf(saved).dirty, 0);
+    EXPECT_EQ(KeysOf(IndexRunOf(saved)), std::vector<std::string>{"M/T/x@1570"});
+}
+
+// ---- Exclusion ----------------------------------------------------------------------------
+
+TEST_F(Open, AWriterHasItsFileAloneWithinTheProcess) {
+    const std::string path = Library("a.lib");
+    LibraryHandle* writer = OpenAs(path, IRModeWrite);
+    ASSERT_NE(writer, nullptr);
+    for (uint32_t mode : {IRModeReadOnly, IRModeWrite, IRModeReadOnly | IRModeWrite}) {
+        ExpectRefused(path, mode, 0, IROpenCannotOpenFile);
+    }
+    IRCloseLibrary(writer);
+    LibraryHandle* reader = OpenAs(path, IRModeReadOnly);
+    ASSERT_NE(reader, nullptr);
+    ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
+    LibraryHandle* reader5 = OpenAs(path, IRModeReadOnly | IRModeRequireInfrared);
+    EXPECT_NE(reader5, nullptr);
+    IRCloseLibrary(reader);
+    ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
+    IRCloseLibrary(reader5);
+    writer = OpenAs(path, IRModeWrite);
+    EXPECT_NE(writer, nullptr);
+    IRCloseLibrary(writer);
+}
+
+TEST_F(Open, AWriterHasItsFileAloneAcrossProcesses) {
+    const std::string path = Library("a.lib");
+    const auto childOpens = [&](uint32_t mode) {
+        return RunInChild([&] {
+            uint32_t s = 99;
+            LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &s);
+            IRCloseLibrary(h);
+            return static_cast<int>(s);
+        });
+    };
+    EXPECT_EQ(childOpens(IRModeWrite), 0);
+    LibraryHandle* writer = OpenAs(path, IRModeWrite);
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(childOpens(IRModeReadOnly), 1);
+    EXPECT_EQ(childOpens(IRModeWrite), 1);
+    IRCloseLibrary(writer);
+    LibraryHandle* reader = OpenAs(path, IRModeReadOnly);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(childOpens(IRModeReadOnly | IRModeRequireInfrared), 0);
+    EXPECT_EQ(childOpens(IRModeWrite), 1);
+    IRCloseLibrary(reader);
+
+    {
+        HeldByChild child(path, IRModeWrite);
+        ASSERT_EQ(child.status(), IROpenOk);
+        othersHold = true;
+        ExpectRefused(path, IRModeReadOnly, 0, IROpenCannotOpenFile);
+        ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
+    }
+    {
+        HeldByChild child(path, IRModeReadOnly);
+        ASSERT_EQ(child.status(), IROpenOk);
+        othersHold = true;
+        ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
+        reader = OpenAs(path, IRModeReadOnly);
+        EXPECT_NE(reader, nullptr);
+        IRCloseLibrary(reader);
+    }
+    othersHold = false;
+    writer = OpenAs(path, IRModeWrite);
+    EXPECT_NE(writer, nullptr);
+    IRCloseLibrary(writer);
+}
+
+}  // namespace
+}  // namespace varnel32::test
