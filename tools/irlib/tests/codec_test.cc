@@ -1,0 +1,290 @@
+// The signal codec (one item <-> one RecordEntry), the #remote entry, record images and the
+// split of large remotes, and the naming rules. Decoding is fed damaged and foreign data too:
+// it must refuse, never read past what it was given.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "json.h"
+#include "names.h"
+#include "remote_codec.h"
+#include "signal_codec.h"
+
+namespace irlib {
+namespace {
+
+Item Parsed(std::string name, std::string protocol) {
+    Item item;
+    item.signal.name = std::move(name);
+    item.signal.protocol = std::move(protocol);
+    item.signal.address = {0x07, 0x00, 0x10, 0xFF};
+    item.signal.command = {0x02, 0xFD, 0x00, 0x01};
+    return item;
+}
+
+Item Raw(std::string name, std::vector<uint32_t> timings) {
+    Item item;
+    item.signal.type = Signal::Type::Raw;
+    item.signal.name = std::move(name);
+    item.signal.frequency = 455000;
+    item.signal.dutyMillionths = 330000;
+    item.signal.dutyDecimals = 2;
+    item.signal.timings = std::move(timings);
+    return item;
+}
+
+Item Text(Item::Kind kind, std::string text, std::string name = "") {
+    Item item;
+    item.kind = kind;
+    item.text = std::move(text);
+    item.name = std::move(name);
+    return item;
+}
+
+Item RoundTrip(const Item& item) {
+    const Entry e = EncodeItem(item);
+    EXPECT_EQ(HeadU16(e.head, kHeadDataLengthOffset), e.data.size());
+    Item back;
+    std::string error;
+    EXPECT_TRUE(DecodeItem(e.head, e.data, back, error)) << error;
+    return back;
+}
+
+TEST(SignalCodec, EveryKindOfItemComesBackUnchanged) {
+    const std::string longName(57, 'x');
+    const Item items[] = {
+        Parsed("Power", "NECext"),
+        Parsed("", "RC5"),
+        Parsed("Vol_up", "SomeFutureProtocol"),
+        Parsed(longName, "NEC"),
+        Raw("Mute", {9000, 4500, 0, 65535, 65536, 1723211, 0xFFFFFFFFu}),
+        Raw("Empty", {}),
+        Raw("Ch_next_with_a_long_button_name", {1, 2, 3}),
+        Text(Item::Kind::Comment, " Credit: someone"),
+        Text(Item::Kind::Verbatim, "name: odd\ntype: learned", "odd"),
+        Text(Item::Kind::Verbatim, "name: " + longName + "\nx: y", longName),
+    };
+    for (const Item& item : items) EXPECT_EQ(RoundTrip(item), item) << item.signal.name;
+}
+
+// The compact forms: a parsed signal with a known protocol is its head alone; a raw one
+// keeps frequency and duty cycle in the head and its timings as varints in the data.
+TEST(SignalCodec, HeadLayout) {
+    const Entry p = EncodeItem(Parsed("Power", "NECext"));
+    EXPECT_EQ(p.head[0], 1);
+    EXPECT_EQ(HeadU16(p.head, 1), 0);
+    EXPECT_TRUE(p.data.empty());
+    EXPECT_EQ(ProtocolTable()[HeadU16(p.head, 5)], "NECext");
+    EXPECT_EQ(HeadU32(p.head, 8), 0xFF100007u);   // address bytes in file order
+    EXPECT_EQ(HeadU32(p.head, 12), 0x0100FD02u);  // command bytes
+    EXPECT_EQ(HeadName(p.head), "Power");
+    EXPECT_EQ(p.head[19 + 5], 0);
+
+    const Entry r = EncodeItem(Raw("Mute", {100, 300, 20000}));
+    EXPECT_EQ(r.head[0], 2);
+    EXPECT_EQ(HeadU16(r.head, 5), 3);  // timing count
+    EXPECT_EQ(r.head[7], 2);           // duty decimals
+    EXPECT_EQ(HeadU32(r.head, 8), 455000u);
+    EXPECT_EQ(HeadU32(r.head, 12), 330000u);
+    EXPECT_EQ(r.data, (std::vector<uint8_t>{100, 0xAC, 0x02, 0xA0, 0x9C, 0x01}));
+}
+
+TEST(SignalCodec, LongNamesAreShortenedInTheFieldAndKeptInTheData) {
+    const std::string name = "Input_select_HDMI_3_ARC_long";
+    std::string from;
+    const Entry e = EncodeItem(Parsed(name, "NEC"), &from);
+    EXPECT_EQ(from, name);
+    EXPECT_EQ(HeadU16(e.head, 1) & kFlagLongName, kFlagLongName);
+    EXPECT_EQ(HeadName(e.head), ShortenName(name));
+    EXPECT_LE(HeadName(e.head).size(), 20u);
+    EncodeItem(Parsed("Short", "NEC"), &from);
+    EXPECT_TRUE(from.empty());
+}
+
+TEST(SignalCodec, RefusesMalformedEntries) {
+    std::string error;
+    Item out;
+    auto refuses = [&](Entry e, const char* what) {
+        EXPECT_FALSE(DecodeItem(e.head, e.data, out, error)) << what;
+    };
+    Entry raw = EncodeItem(Raw("A", {300, 70000}));
+    Entry cut = raw;
+    cut.data.pop_back();  // the last varint loses its final byte
+    refuses(cut, "truncated timing");
+    Entry miscounted = raw;
+    miscounted.head[5] = 3;
+    refuses(miscounted, "timing count");
+    Entry longName = EncodeItem(Parsed(std::string(30, 'n'), "NEC"));
+    longName.data.resize(5);
+    refuses(longName, "name longer than the data");
+    Entry flags = EncodeItem(Parsed("A", "NEC"));
+    flags.head[1] = 0x80;
+    refuses(flags, "unknown flag");
+    Entry code = EncodeItem(Parsed("A", "NEC"));
+    code.head[5] = 200;
+    refuses(code, "unknown protocol code");
+    Entry extra = EncodeItem(Parsed("A", "NEC"));
+    extra.data.push_back(1);
+    refuses(extra, "left-over bytes");
+    Entry foreign;
+    foreign.head[0] = 0x55;
+    refuses(foreign, "foreign kind");
+    refuses(EncodeInfo(RemoteInfo{}), "#remote is not a signal");
+}
+
+// Random heads and data: decoding either succeeds or refuses, and never reads out of range
+// (the sanitizer build runs this too).
+TEST(SignalCodec, RandomBytesNeverCrashTheDecoders) {
+    std::mt19937 rng(5);
+    for (int i = 0; i < 20000; ++i) {
+        std::array<uint8_t, kHeadSize> head{};
+        for (auto& b : head) b = static_cast<uint8_t>(rng());
+        head[0] = static_cast<uint8_t>(rng() % 6 == 5 ? 0x10 : rng() % 6);
+        head[1] = static_cast<uint8_t>(rng() % 4);
+        head[2] = 0;
+        std::vector<uint8_t> data(rng() % 12);
+        for (auto& b : data) b = static_cast<uint8_t>(rng());
+        Item item;
+        RemoteInfo info;
+        std::string error;
+        DecodeItem(head, data, item, error);
+        DecodeInfo(head, data, info, error);
+    }
+}
+
+TEST(RemoteInfo, RoundTripAndForwardCompatibility) {
+    RemoteInfo info{"A manufacturer with a long name", "", "model", "x/y/z.ir", "IR library file",
+                    std::nullopt, 2, 3};
+    Entry e = EncodeInfo(info);
+    EXPECT_EQ(HeadName(e.head), kInfoEntryName);
+    RemoteInfo back;
+    std::string error;
+    ASSERT_TRUE(DecodeInfo(e.head, e.data, back, error)) << error;
+    EXPECT_EQ(back, info);
+    // A tag from a later version is skipped.
+    e.data.insert(e.data.begin(), {99, 2, 'h', 'i'});
+    ASSERT_TRUE(DecodeInfo(e.head, e.data, back, error)) << error;
+    EXPECT_EQ(back, info);
+    e.head[5] = 4;  // part 4 of 3
+    EXPECT_FALSE(DecodeInfo(e.head, e.data, back, error));
+}
+
+TEST(RemoteRecord, ImageDecodesBackWithNamesAndPath) {
+    IrFile file;
+    file.items = {Text(Item::Kind::Comment, " hi"), Parsed("Power", "NEC"), Raw("Mute", {1, 2})};
+    std::vector<Entry> entries;
+    RemoteInfo info;
+    info.model = "a model name longer than twenty";
+    info.path = "TVs/Acme/a model name longer than twenty.ir";
+    entries.push_back(EncodeInfo(info));
+    for (const Item& item : file.items) entries.push_back(EncodeItem(item));
+    const CatalogueNames stored{"TVs", "Acme", ShortenName(info.model)};
+    const auto image = BuildRecordImage(stored, entries);
+    EXPECT_EQ(image.size() + 12 + 8 * entries.size(), StoredSize(entries));
+
+    DecodedRemote d;
+    std::string error;
+    ASSERT_TRUE(DecodeRemote(image, d, error)) << error;
+    EXPECT_TRUE(d.hasInfo);
+    EXPECT_EQ(d.stored.model, stored.model);
+    EXPECT_EQ(d.info.manufacturer, "Acme");
+    EXPECT_EQ(d.info.model, info.model);
+    EXPECT_EQ(d.info.path, info.path);
+    EXPECT_EQ(d.file, file);
+
+    // Every truncation is refused, never read past.
+    for (size_t n = 0; n < image.size(); ++n) {
+        std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<long>(n));
+        EXPECT_FALSE(DecodeRemote(cut, d, error)) << n;
+    }
+}
+
+TEST(RemoteRecord, WithoutInfoThePathFollowsTheNames) {
+    const auto image = BuildRecordImage({"TVs", "Acme", "Sub/Model"}, {EncodeItem(Parsed("P", "NEC"))});
+    DecodedRemote d;
+    std::string error;
+    ASSERT_TRUE(DecodeRemote(image, d, error)) << error;
+    EXPECT_FALSE(d.hasInfo);
+    EXPECT_EQ(d.info.path, "TVs/Acme/Sub/Model.ir");
+}
+
+TEST(RemoteRecord, SplitKeepsOrderAndEveryPartWithinTheLimit) {
+    std::vector<Entry> items;
+    for (uint32_t i = 0; i < 300; ++i) items.push_back(EncodeItem(Raw("S" + std::to_string(i), std::vector<uint32_t>(100 + i, 20000))));
+    std::vector<std::vector<Entry>> parts;
+    std::string error;
+    const size_t limit = 65535, reserved = 150;
+    ASSERT_TRUE(SplitEntries(items, limit, reserved, parts, error)) << error;
+    EXPECT_GT(parts.size(), 2u);
+    size_t next = 0;
+    for (const auto& part : parts) {
+        EXPECT_LE(StoredSize(part) + reserved, limit);
+        for (const Entry& e : part) EXPECT_EQ(HeadName(e.head), "S" + std::to_string(next++));
+    }
+    EXPECT_EQ(next, items.size());
+
+    // One item larger than any record can hold is refused, naming it.
+    items.insert(items.begin() + 5, EncodeItem(Raw("huge", std::vector<uint32_t>(30000, 20000))));
+    EXPECT_FALSE(SplitEntries(items, limit, reserved, parts, error));
+    EXPECT_NE(error.find("item 6"), std::string::npos) << error;
+}
+
+TEST(Names, ShorteningIsDeterministicAndKeepsDistinctNamesApart) {
+    EXPECT_EQ(ShortenName("Samsung"), "Samsung");
+    EXPECT_EQ(ShortenName(std::string(20, 'a')), std::string(20, 'a'));
+    const std::string a = "SC-UltraSlimLine-Oscillating-Tower-Fan-5-Buttons";
+    const std::string b = "SC-UltraSlimLine-Oscillating-Tower-Fan-Touch-Controls";
+    EXPECT_EQ(ShortenName(a), ShortenName(a));
+    EXPECT_EQ(ShortenName(a).size(), 20u);
+    EXPECT_EQ(ShortenName(a).substr(0, 16), "SC-UltraSlimLin~");
+    EXPECT_NE(ShortenName(a), ShortenName(b));
+    // Multi-byte characters are never cut in half.
+    std::string accents;
+    for (int i = 0; i < 12; ++i) accents += "\xC3\xA9";  // twelve two-byte letters
+    const std::string s = ShortenName(accents);
+    EXPECT_EQ(s.size(), 19u);
+    EXPECT_EQ(s.substr(0, 14), accents.substr(0, 14));
+    EXPECT_EQ(s[14], '~');
+    EXPECT_EQ(JsonQuote(s).find("\\u00"), std::string::npos);
+    // Suffixes for parts and forced hashes for collisions.
+    EXPECT_EQ(FitName("VSX-921", "+2", "VSX-921"), "VSX-921+2");
+    EXPECT_EQ(FitName(a, "+12", a).size(), 20u);
+    EXPECT_EQ(FitName(a, "+12", a).substr(17), "+12");
+    EXPECT_NE(FitName("X", "", "p\n1", true), FitName("X", "", "p\n2", true));
+}
+
+TEST(Names, PathsMapToTypeManufacturerModel) {
+    auto check = [](const char* path, const char* type, const char* manufacturer, const char* model) {
+        const CatalogueNames n = NamesFromPath(path);
+        EXPECT_EQ(n.type, type) << path;
+        EXPECT_EQ(n.manufacturer, manufacturer) << path;
+        EXPECT_EQ(n.model, model) << path;
+    };
+    check("TVs/Samsung/UE40.ir", "TVs", "Samsung", "UE40");
+    check("_Converted_/IR_Plus/G/GOLD/GDTV 32.ir", "_Converted_", "IR_Plus", "G/GOLD/GDTV 32");
+    check("_Converted_/Power_off.ir", "_Converted_", "(none)", "Power_off");
+    check("Loose.ir", "(none)", "(none)", "Loose");
+    EXPECT_EQ(DefaultPath(NamesFromPath("A/B/C/D.ir")), "A/B/C/D.ir");
+    EXPECT_NE(DefaultPath(NamesFromPath("A/D.ir")), "A/D.ir");
+}
+
+TEST(Names, ExportPathsStayInsideTheirDirectory) {
+    EXPECT_TRUE(IsSafeRelativePath("TVs/Samsung/UE40.ir"));
+    for (const char* bad : {"", "/etc/passwd", "../x.ir", "a/../../x.ir", "a//b.ir", "a/./b.ir", "a/"})
+        EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
+    EXPECT_EQ(SafeRelativePath("/a/../b.ir"), "a/_/b.ir");
+    EXPECT_TRUE(IsSafeRelativePath(SafeRelativePath("../../x.ir")));
+}
+
+TEST(Json, QuotesControlCharactersAndInvalidUtf8) {
+    EXPECT_EQ(JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+    EXPECT_EQ(JsonQuote("\xC3\xA9"), "\"\xC3\xA9\"");
+    EXPECT_EQ(JsonQuote("\xC3"), "\"\\u00c3\"");
+    EXPECT_EQ(JsonQuote("\xFF\xFE"), "\"\\u00ff\\u00fe\"");
+    Json j;
+    j.BeginObject().Field("n", 3).Key("a").BeginArray().String("x").EndArray().Key("e").BeginArray().EndArray().EndObject();
+    EXPECT_EQ(j.Text(), "{\n  \"n\": 3,\n  \"a\": [\n    \"x\"\n  ],\n  \"e\": []\n}\n");
+}
+
+}  // namespace
+}  // namespace irlib
