@@ -53,16 +53,22 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     std::copy(header.type.begin(), header.type.end(), block.bytes + kRemoteTypeOffset);
     std::copy(header.model.begin(), header.model.end(), block.bytes + kRemoteModelOffset);
 
+    // `position` runs through the result block, `stored` through the extent. The entries
+    // must lie within the stored used size as the file lays them out (48-byte headers);
+    // checking only the shorter result layout would accept a used size that is 8 bytes per
+    // entry and 12 bytes short, and read entry bytes beyond it.
     size_t position = kRemoteHeadSize;
+    size_t stored = format::kRecordHeaderSize;
     for (uint16_t i = 0; i < header.entryCount; ++i) {
+        if (stored + format::kEntryHeaderSize > header.usedSize) return nullptr;
         format::EntryHeaderBytes entryBytes;
         const int32_t n = platform::ReadBytes(fd, entryBytes.data(), static_cast<uint32_t>(entryBytes.size()));
         if (n != static_cast<int32_t>(entryBytes.size())) return nullptr;
         if (!format::Verify(format::BlockKind::Entry, entryBytes)) return nullptr;
         const format::EntryHeader entry = format::DecodeEntryHeader(entryBytes);
         const size_t length = entry.dataLength();
-        // The used size must hold what the entries claim.
-        if (position + format::kEntryHeadSize + length > header.usedSize) return nullptr;
+        stored += format::kEntryHeaderSize + length;
+        if (stored > header.usedSize) return nullptr;
         std::copy(entry.head.begin(), entry.head.end(), block.bytes + position);
         position += format::kEntryHeadSize;
         if (length > 0) {
