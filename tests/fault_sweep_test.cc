@@ -1,0 +1,503 @@
+// The fault sweep: every operation that touches a library file is run again and again,
+// failing the 1st, 2nd, 3rd ... platform call of each kind (open, read, write, seek,
+// truncate, allocate, resize; failed and short transfers) until a run reaches no fault.
+// After each run the result must be the documented failure value, the cursor restored, no
+// handle left, and the file - as the close left it and as it stood had the process died
+// right after the failed call - must open clean or repair with every record the operation
+// did not touch intact. The few ways the file format itself leaves a file beyond repair
+// are named and counted; any other is a failure.
+#include <cinttypes>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <vector>
+#include <string>
+
+#include "support/file_invariants.h"
+#include "support/reliability.h"
+#include "support/test_support.h"
+
+namespace varnel32::test {
+namespace {
+
+namespace fi = platform::testing;
+namespace rl = reliability;
+using platform::FaultCall;
+using platform::FaultEffect;
+
+constexpr uint16_t kExtraSpace = 16;
+
+// A prepared starting point: the file's bytes and what it holds.
+struct Start {
+    Bytes file;
+    rl::Contents contents;
+};
+
+struct Session {
+    std::string path;
+    LibraryHandle* handle = nullptr;
+};
+
+// A call that failed in a way the design allows to pass unreported: the index load of an
+// open, the insertion of the index entry of a placed record, the cut of a compacted file.
+enum class Swallowed { Never, IndexLoad, IndexInsert, Truncate };
+
+struct Scenario {
+    std::string name;
+    const Start* start = nullptr;  // null: no file yet (create)
+    std::string touched;           // key of the record written or deleted
+    Bytes after;                   // its fetch image once written
+    bool compacts = false;         // the operation may run a compaction
+    bool changesNothing = false;   // the file must stay byte for byte as it was
+    std::function<void(Session&)> setup;
+    // Returns the export's result, or for an open the status it wrote.
+    std::function<int32_t(Session&)> act;
+    // The result the design gives when `call` failed (fired) or nothing failed.
+    std::function<bool(FaultCall, uint32_t k, bool fired, int32_t result)> resultOk;
+};
+
+// Tallies, per scenario and for the whole sweep.
+struct Tally {
+    uint64_t runs = 0, faults = 0;
+    std::map<std::string, uint64_t> outcomes;  // "closed: opens clean" ...
+    std::map<std::string, uint64_t> named;     // named cases beyond repair or with latent damage
+    std::map<std::string, uint64_t> touched;
+    void Add(const Tally& t) {
+        runs += t.runs;
+        faults += t.faults;
+        for (const auto& [k, v] : t.outcomes) outcomes[k] += v;
+        for (const auto& [k, v] : t.named) named[k] += v;
+        for (const auto& [k, v] : t.touched) touched[k] += v;
+    }
+    void Print(const char* title, size_t scenarios) const {
+        std::printf("[fault sweep] %s: %zu scenario(s), %" PRIu64 " runs, %" PRIu64 " faults injected\n",
+                    title, scenarios, runs, faults);
+        for (const auto& [k, v] : outcomes) std::printf("[fault sweep]   %-34s %8" PRIu64 "\n", k.c_str(), v);
+        for (const auto& [k, v] : touched) std::printf("[fault sweep]   touched record %-19s %8" PRIu64 "\n", k.c_str(), v);
+        for (const auto& [k, v] : named) std::printf("[fault sweep]   named: %-58s %6" PRIu64 "\n", k.c_str(), v);
+    }
+};
+
+Tally g_total;
+size_t g_scenarios = 0;
+
+class SweepTotals : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (g_scenarios > 0) g_total.Print("total", g_scenarios);
+    }
+};
+const auto* const g_totals = ::testing::AddGlobalTestEnvironment(new SweepTotals);
+
+const char* CallName(FaultCall call) {
+    switch (call) {
+        case FaultCall::Open: return "open";
+        case FaultCall::Read: return "read";
+        case FaultCall::Write: return "write";
+        case FaultCall::Seek: return "seek";
+        case FaultCall::Truncate: return "truncate";
+        case FaultCall::Allocate: return "allocate";
+        case FaultCall::Resize: return "resize";
+        default: return "?";
+    }
+}
+
+// The named ways in which the file format lets one failed call damage a file, and the
+// faults that may lead to each. Anything else that damages a file fails the sweep.
+bool NamedCaseAllowed(const std::string& name, FaultCall call, FaultEffect effect,
+                      const Scenario& s) {
+    const bool io = call == FaultCall::Read || call == FaultCall::Write || call == FaultCall::Seek;
+    if (name == rl::kCreateHeaderLost) return s.start == nullptr;
+    if (name == rl::kHeaderTorn) return call == FaultCall::Write && effect == FaultEffect::Short;
+    // The header that counts the record is written before the image; a failed header
+    // re-read or write in between, or a failed image write, leaves the place empty.
+    if (name == rl::kPlaceWithoutImage) return !s.after.empty() && io;
+    // The blank record is written before the header that lists it.
+    if (name == rl::kBlankNotListed) {
+        return !s.touched.empty() && (call == FaultCall::Write || call == FaultCall::Seek);
+    }
+    if (name == rl::kCompactionStopped) return s.compacts && call != FaultCall::Open;
+    return false;
+}
+
+class FaultSweep : public LibraryTest {
+protected:
+    // Builds the common library: seven live records over three manufacturers and two
+    // deleted extents, small extra space so that slot fits are easy to steer.
+    Start BuildMain() {
+        const std::string path = Path("main.lib");
+        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
+        LibraryHandle* h = Open(path, IRModeWrite);
+        IRSetExtraSpaceAmount(h, kExtraSpace);
+        for (const Bytes& r : MainRecords()) EXPECT_TRUE(rl::WriteRecord(h, r));
+        EXPECT_TRUE(rl::DeleteRecord(h, "sony/tv/old-1"));
+        EXPECT_TRUE(rl::DeleteRecord(h, "grundig/sat/old-2"));
+        IRCloseLibrary(h);
+        return Snapshot(path);
+    }
+
+    static std::vector<Bytes> MainRecords() {
+        return {rl::MakeRecord("Sony", "TV", "KV-1", 1, {10, 20}),
+                rl::MakeRecord("Sony", "TV", "old-1", 2, {100}),
+                rl::MakeRecord("Sony", "TV", "KV-2", 3, {30}),
+                rl::MakeRecord("Sony", "VCR", "SL-1", 4, {5}),
+                rl::MakeRecord("Grundig", "Sat", "old-2", 5, {}),
+                rl::MakeRecord("Philips", "TV", "PT-1", 6, {8, 8, 8}),
+                rl::MakeRecord("Philips", "Audio", "AX-1", 7, {}),
+                rl::MakeRecord("Grundig", "TV", "G-1", 8, {40}),
+                rl::MakeRecord("Grundig", "TV", "G-2", 9, {12})};
+    }
+
+    // 254 occupied free slots between four live records, so that one more deletion
+    // compacts the file and moves records down.
+    Start BuildNearlyFull() {
+        const std::string path = Path("full.lib");
+        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
+        LibraryHandle* h = Open(path, IRModeWrite);
+        IRSetExtraSpaceAmount(h, 0);
+        std::vector<std::string> junk;
+        const int runs[] = {100, 100, 54};
+        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Live", "TV", "L1", 11, {6})));
+        for (int part = 0; part < 3; ++part) {
+            for (int i = 0; i < runs[part]; ++i) {
+                const std::string model = "j" + std::to_string(part) + "-" + std::to_string(i);
+                EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Junk", "X", model, 20, {})));
+                junk.push_back(rl::KeyOf("Junk", "X", model));
+            }
+            const std::string live = "L" + std::to_string(part + 2);
+            EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Live", "TV", live, 12 + part, {9})));
+        }
+        for (const std::string& key : junk) EXPECT_TRUE(rl::DeleteRecord(h, key));
+        IRCloseLibrary(h);
+        return Snapshot(path);
+    }
+
+    // The main library with one more record written and the handle never closed, as a
+    // process that died would leave it.
+    Start BuildDirty(const Start& main) {
+        const std::string path = Path("dirty.lib");
+        rl::WriteFile(path, main.file);
+        LibraryHandle* h = Open(path, IRModeWrite);
+        IRSetExtraSpaceAmount(h, kExtraSpace);
+        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "KV-9", 30, {50})));
+        Start dirty;
+        dirty.file = rl::ReadFile(path);
+        dirty.contents = rl::ReadContents(h);
+        IRCloseLibrary(h);
+        return dirty;
+    }
+
+    Start Snapshot(const std::string& path) {
+        Start s;
+        s.file = rl::ReadFile(path);
+        uint32_t status = 0;
+        LibraryHandle* h = Open(path, IRModeReadOnly, &status);
+        EXPECT_NE(h, nullptr);
+        s.contents = rl::ReadContents(h);
+        IRCloseLibrary(h);
+        EXPECT_TRUE(CheckFileInvariants(s.file));
+        return s;
+    }
+
+    void Sweep(const Scenario& s) {
+        Tally tally;
+        const FaultCall calls[] = {FaultCall::Open, FaultCall::Read, FaultCall::Write,
+                                   FaultCall::Seek, FaultCall::Truncate, FaultCall::Allocate,
+                                   FaultCall::Resize};
+        for (const FaultCall call : calls) {
+            for (const FaultEffect effect : {FaultEffect::Fail, FaultEffect::Short}) {
+                if (effect == FaultEffect::Short && call != FaultCall::Read && call != FaultCall::Write) {
+                    continue;
+                }
+                for (uint32_t k = 1; k < 100000; ++k) {
+                    if (!RunOnce(s, call, effect, k, tally)) break;
+                    if (HasFailure() && ++failures_ > 20) return;
+                }
+            }
+        }
+        tally.Print(s.name.c_str(), 1);
+        g_total.Add(tally);
+        ++g_scenarios;
+    }
+
+private:
+    // One run failing the k-th call; false once the fault was not reached.
+    bool RunOnce(const Scenario& s, FaultCall call, FaultEffect effect, uint32_t k, Tally& tally) {
+        const std::string path = Path("run.lib");
+        if (s.start != nullptr) {
+            rl::WriteFile(path, s.start->file);
+        } else {
+            ::unlink(path.c_str());
+        }
+        fi::ClearFaults();
+        fi::ClearUiEvents();
+        Session run{path};
+        if (s.setup) s.setup(run);
+        fi::InjectFault(call, k, effect);
+        const int32_t result = s.act(run);
+        const bool fired = fi::FaultFired();
+        fi::ClearFaults();
+        ++tally.runs;
+        const std::string what = s.name + ", " + CallName(call) +
+                                 (effect == FaultEffect::Short ? " short" : " failed") + " at call " +
+                                 std::to_string(k);
+        EXPECT_TRUE(s.resultOk(call, k, fired, result)) << what << ": result " << result
+                                                          << (fired ? "" : " (no fault reached)");
+        EXPECT_EQ(fi::CurrentCursor(), kUserCursor) << what << ": the busy cursor stayed up";
+
+        Bytes abandoned;
+        const bool heldOpen = run.handle != nullptr;
+        if (heldOpen) {
+            abandoned = rl::ReadFile(path);
+            IRCloseLibrary(run.handle);
+        }
+        EXPECT_EQ(OpenHandleCount(), 0u) << what << ": a handle was left in the registry";
+        if (fired) ++tally.faults;
+        if (s.changesNothing) {
+            EXPECT_TRUE(rl::ReadFile(path) == s.start->file) << what << ": the file changed";
+        }
+
+        // The run that reached no fault is judged too, but only faulted runs are counted.
+        // When the close wrote nothing, the abandoned file is the same and judged once.
+        Tally unfaulted;
+        Tally& counts = fired ? tally : unfaulted;
+        std::vector<std::string> states{"closed"};
+        if (heldOpen && abandoned == rl::ReadFile(path)) states.push_back("abandoned");
+        Judge(s, call, effect, what, states, path, counts);
+        if (heldOpen && states.size() == 1) {
+            const std::string copy = Path("abandoned.lib");
+            rl::WriteFile(copy, abandoned);
+            Judge(s, call, effect, what, {"abandoned"}, copy, counts);
+        }
+        return fired;
+    }
+
+    // Judges the file at `path`, which stands for the file in each of `states`.
+    void Judge(const Scenario& s, FaultCall call, FaultEffect effect, const std::string& run,
+               const std::vector<std::string>& states, const std::string& path, Tally& tally) {
+        const std::string what = run + " (" + states.back() + ")";
+        if (s.start == nullptr && !FileExists(path)) {
+            for (const std::string& state : states) ++tally.outcomes[state + ": no file made"];
+            return;
+        }
+        const Bytes left = rl::ReadFile(path);
+        const Bytes none;
+        const Bytes& start = s.start != nullptr ? s.start->file : none;
+        rl::Expectation e;
+        if (s.start != nullptr) e.before = s.start->contents;
+        e.touched = s.touched;
+        e.after = s.after;
+        const rl::Verdict v = rl::Examine(path, e);
+        EXPECT_TRUE(v.lost.empty()) << what << ": " << v.lost;
+        for (const std::string& state : states) {
+            ++tally.outcomes[state + ": " + rl::OutcomeName(v.outcome)];
+            if (v.touched != rl::TouchedState::None) ++tally.touched[rl::TouchedName(v.touched)];
+        }
+
+        auto name = [&](const std::string& consequence) {
+            const std::string n = rl::Diagnose(left, start, s.touched, !s.after.empty(), s.compacts);
+            EXPECT_TRUE(NamedCaseAllowed(n, call, effect, s)) << what << ": " << consequence << ": " << n;
+            tally.named[n + " -> " + consequence] += states.size();
+        };
+        if (v.outcome == rl::Outcome::Unrecoverable) {
+            name("beyond repair");
+            return;
+        }
+        // A record whose image write was short stays unreadable, as designed; its own
+        // entries are then the one thing in the file that does not verify.
+        const bool tornRecord = v.touched == rl::TouchedState::Unreadable;
+        const rl::Walk walk = rl::WalkFile(left);
+        bool damaged = !v.latent.empty();
+        if (walk.headerValid && walk.header.dirty == 0 && !tornRecord) {
+            damaged = damaged || !CheckFileInvariants(left);
+        }
+        if (v.outcome == rl::Outcome::Clean && tornRecord && !walk.complete) damaged = true;
+        if (damaged) {
+            name(v.outcome == rl::Outcome::Clean ? "opens clean, breaks a later compaction"
+                                                 : "repaired, breaks a later compaction");
+            return;
+        }
+        if (!tornRecord) {
+            EXPECT_TRUE(CheckFileInvariantsAt(path)) << what << ": after " << rl::OutcomeName(v.outcome);
+        }
+    }
+
+    int failures_ = 0;
+};
+
+// ---- Expected results ---------------------------------------------------------------------
+
+// Results of an export that does work: 1 when no fault was reached, 0 when one was, unless
+// the design lets that fault pass.
+std::function<bool(FaultCall, uint32_t, bool, int32_t)> WorkResult(Swallowed swallowed) {
+    return [swallowed](FaultCall call, uint32_t, bool fired, int32_t result) {
+        if (!fired) return result == 1;
+        const bool passes = (swallowed == Swallowed::IndexInsert && call == FaultCall::Resize) ||
+                            (swallowed == Swallowed::Truncate && call == FaultCall::Truncate);
+        return result == (passes ? 1 : 0);
+    };
+}
+
+// The status of an open: the fault decides which exit it takes.
+std::function<bool(FaultCall, uint32_t, bool, int32_t)> OpenStatus(bool dirty, bool write) {
+    return [dirty, write](FaultCall call, uint32_t k, bool fired, int32_t status) {
+        const int32_t done = dirty && !write ? IROpenBadLibrary : IROpenOk;
+        if (!fired) return status == done;
+        if (call == FaultCall::Open) return status == IROpenCannotOpenFile;
+        if (call == FaultCall::Allocate && k == 1) return status == IROpenOutOfMemory;
+        if (call == FaultCall::Read && k == 1) return status == IROpenBadLibrary;
+        if (!dirty) return status == IROpenOk;             // the index load goes unreported
+        if (!write) return status == IROpenBadLibrary;
+        if (call == FaultCall::Truncate) return status == IROpenOk;  // the cut is not checked
+        return status == IROpenBadLibrary;                 // the repair failed
+    };
+}
+
+TEST_F(FaultSweep, Create) {
+    Scenario s;
+    s.name = "create";
+    s.act = [](Session& r) { return IRCreateLibrary(0, r.path.c_str(), 0); };
+    s.resultOk = WorkResult(Swallowed::Never);
+    Sweep(s);
+}
+
+TEST_F(FaultSweep, OpenClean) {
+    const Start main = BuildMain();
+    for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
+        Scenario s;
+        s.name = mode == IRModeWrite ? "open clean for writing" : "open clean read-only";
+        s.start = &main;
+        s.changesNothing = true;
+        s.act = [mode](Session& r) {
+            uint32_t status = 99;
+            r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), mode, 0, &status);
+            return static_cast<int32_t>(status);
+        };
+        s.resultOk = OpenStatus(false, mode == IRModeWrite);
+        Sweep(s);
+    }
+}
+
+TEST_F(FaultSweep, OpenDirty) {
+    const Start main = BuildMain();
+    const Start dirty = BuildDirty(main);
+    for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
+        Scenario s;
+        s.name = mode == IRModeWrite ? "open dirty for writing (repair)" : "open dirty read-only";
+        s.start = &dirty;
+        s.compacts = mode == IRModeWrite;
+        s.changesNothing = mode == IRModeReadOnly;
+        s.act = [mode](Session& r) {
+            uint32_t status = 99;
+            r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), mode, 0, &status);
+            return static_cast<int32_t>(status);
+        };
+        s.resultOk = OpenStatus(true, mode == IRModeWrite);
+        Sweep(s);
+    }
+}
+
+// Writes on an open handle: `record` goes into the main library.
+Scenario WriteScenario(const std::string& name, const Start& start, const Bytes& record) {
+    Scenario s;
+    s.name = name;
+    s.start = &start;
+    s.touched = rl::KeyOfRecord(record);
+    s.after = rl::FetchImageOf(record);
+    s.setup = [](Session& r) {
+        uint32_t status = 0;
+        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+        IRSetExtraSpaceAmount(r.handle, kExtraSpace);
+    };
+    s.act = [record](Session& r) { return IRWriteRemoteRecord(r.handle, reinterpret_cast<const RemoteRecord*>(record.data())); };
+    s.resultOk = WorkResult(Swallowed::IndexInsert);
+    return s;
+}
+
+TEST_F(FaultSweep, WriteAppend) {
+    const Start main = BuildMain();
+    Sweep(WriteScenario("write by append", main, rl::MakeRecord("Sharp", "TV", "S-1", 40, {300})));
+}
+
+TEST_F(FaultSweep, WriteIntoFreeSlot) {
+    const Start main = BuildMain();
+    // 177 bytes used: fits the 243-byte slot that old-1 left.
+    Sweep(WriteScenario("write into a free slot", main, rl::MakeRecord("Sharp", "TV", "S-2", 41, {50})));
+}
+
+TEST_F(FaultSweep, WriteInPlace) {
+    const Start main = BuildMain();
+    Sweep(WriteScenario("write in place", main, rl::MakeRecord("Sony", "TV", "KV-2", 42, {25})));
+}
+
+TEST_F(FaultSweep, WriteWithRelocation) {
+    const Start main = BuildMain();
+    Sweep(WriteScenario("write with relocation", main,
+                        rl::MakeRecord("Sony", "VCR", "SL-1", 43, {100, 100})));
+}
+
+Scenario DeleteScenario(const std::string& name, const Start& start, const std::string& key,
+                        bool compacts) {
+    Scenario s;
+    s.name = name;
+    s.start = &start;
+    s.touched = key;
+    s.compacts = compacts;
+    s.setup = [](Session& r) {
+        uint32_t status = 0;
+        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+    };
+    s.act = [key](Session& r) { return rl::DeleteRecord(r.handle, key) ? 1 : 0; };
+    s.resultOk = WorkResult(compacts ? Swallowed::Truncate : Swallowed::Never);
+    return s;
+}
+
+TEST_F(FaultSweep, Delete) {
+    const Start main = BuildMain();
+    Sweep(DeleteScenario("delete", main, "philips/tv/pt-1", false));
+}
+
+TEST_F(FaultSweep, DeleteWithCompaction) {
+    const Start full = BuildNearlyFull();
+    Sweep(DeleteScenario("delete filling the 255th slot", full, "live/tv/l2", true));
+}
+
+TEST_F(FaultSweep, Compact) {
+    const Start main = BuildMain();
+    Scenario s;
+    s.name = "compact";
+    s.start = &main;
+    s.compacts = true;
+    s.setup = [](Session& r) {
+        uint32_t status = 0;
+        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+    };
+    s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
+    s.resultOk = WorkResult(Swallowed::Truncate);
+    Sweep(s);
+}
+
+TEST_F(FaultSweep, CloseSavingTheIndex) {
+    const Start main = BuildMain();
+    const Bytes record = rl::MakeRecord("Sharp", "Sat", "S-3", 44, {70});
+    Scenario s;
+    s.name = "close saving the index";
+    s.start = &main;
+    s.touched = rl::KeyOfRecord(record);
+    s.after = rl::FetchImageOf(record);
+    s.setup = [record](Session& r) {
+        uint32_t status = 0;
+        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+        rl::WriteRecord(r.handle, record);
+    };
+    s.act = [](Session& r) {
+        IRCloseLibrary(r.handle);
+        r.handle = nullptr;
+        return 1;
+    };
+    s.resultOk = [](FaultCall, uint32_t, bool, int32_t) { return true; };
+    Sweep(s);
+}
+
+}  // namespace
+}  // namespace varnel32::test

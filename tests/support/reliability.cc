@@ -1,0 +1,383 @@
+// Record images, whole-library reads and the judging of a file after a failure; see
+// reliability.h.
+#include "support/reliability.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "format/endian.h"
+
+namespace varnel32::reliability {
+namespace {
+
+void PutName(uint8_t* field, const std::string& name) {
+    std::memset(field, 0, format::NAME_FIELD_SIZE);
+    std::memcpy(field, name.data(), std::min<size_t>(name.size(), format::NAME_FIELD_SIZE - 1));
+}
+
+std::string NameAt(const uint8_t* field) {
+    return std::string(reinterpret_cast<const char*>(field),
+                       ::strnlen(reinterpret_cast<const char*>(field), format::NAME_FIELD_SIZE));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::vector<std::string> Names(const void* list) {
+    std::vector<std::string> names;
+    if (list == nullptr) return names;
+    const auto* p = static_cast<const uint8_t*>(list);
+    const uint16_t count = format::Load16(p);
+    for (uint16_t i = 0; i < count; ++i) names.push_back(NameAt(p + 2 + 21 * i));
+    return names;
+}
+
+void Compare(const Contents& after, const Expectation& e, Verdict& v) {
+    for (const auto& [key, bytes] : e.before) {
+        if (key == e.touched) continue;
+        const auto it = after.find(key);
+        if (it == after.end()) {
+            v.lost = "record " + key + " is missing";
+            return;
+        }
+        if (it->second != bytes) {
+            v.lost = it->second.empty() ? "record " + key + " no longer fetches"
+                                        : "record " + key + " changed";
+            return;
+        }
+    }
+    for (const auto& [key, bytes] : after) {
+        if (key != e.touched && e.before.count(key) == 0) {
+            v.lost = "record " + key + " appeared from nowhere";
+            return;
+        }
+    }
+    if (e.touched.empty()) {
+        v.touched = TouchedState::None;
+        return;
+    }
+    const auto it = after.find(e.touched);
+    const auto old = e.before.find(e.touched);
+    if (it == after.end()) {
+        v.touched = TouchedState::Absent;
+    } else if (it->second.empty()) {
+        v.touched = TouchedState::Unreadable;
+    } else if (old != e.before.end() && it->second == old->second) {
+        v.touched = TouchedState::Old;
+    } else if (!e.after.empty() && it->second == e.after) {
+        v.touched = TouchedState::New;
+    } else {
+        v.touched = TouchedState::Torn;
+    }
+}
+
+LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t& status) {
+    status = 99;
+    return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
+}
+
+}  // namespace
+
+Bytes MakeRecord(const std::string& manufacturer, const std::string& type,
+                 const std::string& model, uint32_t seed, const std::vector<uint16_t>& lengths) {
+    Bytes out(67, 0);
+    format::Store16(out.data() + 2, static_cast<uint16_t>(lengths.size()));
+    PutName(out.data() + 4, manufacturer);
+    PutName(out.data() + 25, type);
+    PutName(out.data() + 46, model);
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        const size_t at = out.size();
+        out.resize(at + 40 + lengths[i]);
+        for (size_t k = 0; k < 40; ++k) out[at + k] = static_cast<uint8_t>(seed * 31 + i * 17 + k * 7);
+        format::Store16(out.data() + at + 3, lengths[i]);
+        for (size_t k = 0; k < lengths[i]; ++k) {
+            out[at + 40 + k] = static_cast<uint8_t>(seed + i * 5 + k * 13);
+        }
+    }
+    return out;
+}
+
+Bytes FetchImageOf(const Bytes& record) {
+    const uint16_t count = format::Load16(record.data() + 2);
+    Bytes out = record;
+    out.resize(record.size() + 12 + 8u * count, 0);
+    format::Store16(out.data(), static_cast<uint16_t>(out.size()));
+    return out;
+}
+
+std::string KeyOf(const std::string& manufacturer, const std::string& type,
+                  const std::string& model) {
+    return Lower(manufacturer) + "/" + Lower(type) + "/" + Lower(model);
+}
+
+std::string KeyOfRecord(const Bytes& record) {
+    return KeyOf(NameAt(record.data() + 4), NameAt(record.data() + 25), NameAt(record.data() + 46));
+}
+
+NameFields FieldsOf(const std::string& key) {
+    NameFields f;
+    const size_t a = key.find('/');
+    const size_t b = key.find('/', a + 1);
+    PutName(reinterpret_cast<uint8_t*>(f.manufacturer.data()), key.substr(0, a));
+    PutName(reinterpret_cast<uint8_t*>(f.type.data()), key.substr(a + 1, b - a - 1));
+    PutName(reinterpret_cast<uint8_t*>(f.model.data()), key.substr(b + 1));
+    return f;
+}
+
+bool WriteRecord(LibraryHandle* handle, const Bytes& record) {
+    return IRWriteRemoteRecord(handle, reinterpret_cast<const RemoteRecord*>(record.data())) == 1;
+}
+
+bool DeleteRecord(LibraryHandle* handle, const std::string& key) {
+    const NameFields f = FieldsOf(key);
+    return IRDeleteRemoteRecord(handle, f.manufacturer.data(), f.type.data(), f.model.data()) == 1;
+}
+
+Contents ReadContents(LibraryHandle* handle) {
+    Contents contents;
+    NameList* manufacturers = IRFindAllManufacturers(handle);
+    for (const std::string& m : Names(manufacturers)) {
+        NameList* types = IRFindAllTypes(handle, m.c_str());
+        for (const std::string& t : Names(types)) {
+            NameList* models = IRFindAllModels(handle, m.c_str(), t.c_str());
+            for (const std::string& mo : Names(models)) {
+                const std::string key = KeyOf(m, t, mo);
+                const NameFields f = FieldsOf(key);
+                RemoteRecord* r = IRFetchRemoteRecord(handle, f.manufacturer.data(), f.type.data(),
+                                                      f.model.data());
+                Bytes bytes;
+                if (r != nullptr) {
+                    const auto* p = reinterpret_cast<const uint8_t*>(r);
+                    bytes.assign(p, p + format::Load16(p));
+                }
+                IRFreeRemoteRecord(r);
+                contents[key] = std::move(bytes);
+            }
+            IRFreeModels(models);
+        }
+        IRFreeTypes(types);
+    }
+    IRFreeManufacturers(manufacturers);
+    return contents;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+Walk WalkFile(const Bytes& file) {
+    Walk w;
+    if (file.size() < format::kHeaderSize) {
+        w.why = "file shorter than its header";
+        return w;
+    }
+    const std::span<const uint8_t, format::kHeaderSize> head(file.data(), format::kHeaderSize);
+    if (!format::Verify(format::BlockKind::Header, head)) {
+        w.why = "header fails verification";
+        return w;
+    }
+    w.headerValid = true;
+    w.header = format::DecodeLibraryHeader(head);
+    uint32_t live = w.header.recordCount;
+    uint32_t deleted = w.header.freeSlotCount;
+    uint64_t pos = format::kRecordAreaStart;
+    std::set<std::string> seen;
+    while (live != 0 || deleted != 0) {
+        w.stoppedAt = static_cast<uint32_t>(pos);
+        if (pos + format::kRecordHeaderSize > file.size()) {
+            w.why = "record header beyond the end of the file";
+            return w;
+        }
+        const std::span<const uint8_t, format::kRecordHeaderSize> block(file.data() + pos,
+                                                                         format::kRecordHeaderSize);
+        if (!format::Verify(format::BlockKind::Record, block)) {
+            w.why = "no valid record header";
+            return w;
+        }
+        const format::RecordHeader r = format::DecodeRecordHeader(block);
+        if (r.capacity < format::kRecordHeaderSize) {
+            w.why = "capacity below a record header";
+            return w;
+        }
+        if (r.deleted != 0) {
+            if (deleted == 0) {
+                w.why = "more deleted extents than counted";
+                return w;
+            }
+            --deleted;
+            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, true, {}});
+        } else {
+            if (live == 0) {
+                w.why = "more live extents than counted";
+                return w;
+            }
+            const auto* names = file.data() + pos + 16;
+            std::string key = KeyOf(NameAt(names), NameAt(names + 21), NameAt(names + 42));
+            if (!seen.insert(key).second) {
+                w.why = "two live records with the same names";
+                return w;
+            }
+            --live;
+            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, false, std::move(key)});
+        }
+        pos += r.capacity;
+    }
+    w.stoppedAt = static_cast<uint32_t>(pos);
+    w.complete = true;
+    return w;
+}
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Clean: return "opens clean";
+        case Outcome::Repaired: return "dirty, repaired";
+        case Outcome::Unrecoverable: return "beyond repair";
+    }
+    return "?";
+}
+
+const char* TouchedName(TouchedState state) {
+    switch (state) {
+        case TouchedState::None: return "-";
+        case TouchedState::Old: return "old";
+        case TouchedState::New: return "new";
+        case TouchedState::Absent: return "absent";
+        case TouchedState::Unreadable: return "unreadable";
+        case TouchedState::Torn: return "torn";
+    }
+    return "?";
+}
+
+Verdict Examine(const std::string& path, const Expectation& e) {
+    Verdict v;
+    uint32_t status = 0;
+    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
+    v.readOnlyStatus = status;
+    if (h != nullptr) {
+        const Contents contents = ReadContents(h);
+        IRCloseLibrary(h);
+        v.outcome = Outcome::Clean;
+        Compare(contents, e, v);
+        if (!e.compactClean || !v.lost.empty()) return v;
+        h = OpenAs(path, IRModeWrite, status);
+        if (h == nullptr) {
+            v.latent = "open for writing refused with status " + std::to_string(status);
+            return v;
+        }
+        const int32_t compacted = IRCompactLibrary(h);
+        IRCloseLibrary(h);
+        if (compacted != 1) {
+            v.latent = "a later compaction failed";
+            return v;
+        }
+        h = OpenAs(path, IRModeReadOnly, status);
+        if (h == nullptr) {
+            v.latent = "after a later compaction the file opens with status " + std::to_string(status);
+            return v;
+        }
+        if (ReadContents(h) != contents) v.latent = "a later compaction changed the records";
+        IRCloseLibrary(h);
+        return v;
+    }
+    v.unrecoverableFile = ReadFile(path);
+    if (status != IROpenBadLibrary) return v;
+    h = OpenAs(path, IRModeWrite, status);
+    if (h == nullptr) return v;
+    const Contents contents = ReadContents(h);
+    IRCloseLibrary(h);
+    v.outcome = Outcome::Repaired;
+    v.unrecoverableFile.clear();
+    Compare(contents, e, v);
+    // The repair saved a fresh index: a read-only open now loads the same catalogue.
+    h = OpenAs(path, IRModeReadOnly, status);
+    if (h == nullptr) {
+        v.lost = "the repaired file does not reopen read-only (status " + std::to_string(status) + ")";
+        return v;
+    }
+    if (ReadContents(h) != contents && v.lost.empty()) v.lost = "the repaired file reopens differently";
+    IRCloseLibrary(h);
+    return v;
+}
+
+namespace {
+
+// The RecordHeader at `offset` of `file`, when one stands there whole and verifies.
+bool RecordAt(const Bytes& file, uint32_t offset, format::RecordHeader& out) {
+    if (size_t{offset} + format::kRecordHeaderSize > file.size()) return false;
+    const std::span<const uint8_t, format::kRecordHeaderSize> block(file.data() + offset,
+                                                                     format::kRecordHeaderSize);
+    if (!format::Verify(format::BlockKind::Record, block)) return false;
+    out = format::DecodeRecordHeader(block);
+    return true;
+}
+
+// Where the header says a new record went: the old end of the record area when the area
+// grew, else the extent of a free slot that the header emptied. 0 when neither.
+uint32_t NewPlace(const format::LibraryHeader& now, const format::LibraryHeader& was) {
+    if (now.dataEnd > was.dataEnd) return was.dataEnd;
+    for (size_t i = 0; i < format::kFreeSlotCount; ++i) {
+        if (was.freeSlots[i].offset != 0 && now.freeSlots[i].offset == 0) return was.freeSlots[i].offset;
+    }
+    return 0;
+}
+
+bool Listed(const format::LibraryHeader& header, uint32_t offset) {
+    for (const format::FreeSlot& slot : header.freeSlots) {
+        if (slot.offset == offset) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string Diagnose(const Bytes& file, const Bytes& before, const std::string& touched,
+                     bool operationWrites, bool operationCompacts) {
+    if (file.size() < format::kHeaderSize) {
+        return before.empty() ? kCreateHeaderLost : "unexplained: the file lost its header";
+    }
+    const Walk w = WalkFile(file);
+    if (!w.headerValid) return kHeaderTorn;
+    const Walk b = WalkFile(before);
+    if (b.headerValid && !touched.empty()) {
+        format::RecordHeader r;
+        const uint32_t place = NewPlace(w.header, b.header);
+        if (operationWrites && place != 0 && w.header.recordCount >= b.header.recordCount &&
+            (!RecordAt(file, place, r) || r.deleted != 0 ||
+             KeyOf(NameAt(reinterpret_cast<const uint8_t*>(r.manufacturer.data())),
+                   NameAt(reinterpret_cast<const uint8_t*>(r.type.data())),
+                   NameAt(reinterpret_cast<const uint8_t*>(r.model.data()))) != touched)) {
+            return kPlaceWithoutImage;
+        }
+        for (const Walk::Extent& e : b.extents) {
+            if (e.deleted || e.key != touched) continue;
+            if ((!RecordAt(file, e.offset, r) || r.deleted != 0) && !Listed(w.header, e.offset)) {
+                return kBlankNotListed;
+            }
+        }
+    }
+    if (operationCompacts && before.size() >= format::kHeaderSize &&
+        !std::equal(file.begin() + format::kHeaderSize,
+                    file.begin() + static_cast<std::ptrdiff_t>(std::min(file.size(), before.size())),
+                    before.begin() + format::kHeaderSize)) {
+        return kCompactionStopped;
+    }
+    char where[64];
+    std::snprintf(where, sizeof where, " at offset %u", w.stoppedAt);
+    return "unexplained: " + (w.complete ? std::string("the walk completes") : w.why + where);
+}
+
+}  // namespace varnel32::reliability

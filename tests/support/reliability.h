@@ -1,0 +1,108 @@
+// What the reliability checks share: record images built from a seed, reading a library's
+// whole contents through the exports, and judging a file after a failure or a crash (opens
+// clean, repairable, or beyond repair, and then why). No GoogleTest here: the crash-point
+// tool, the torture test and the fuzzers link it as well as the test suite.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "format/blocks.h"
+#include "varnel32.h"
+
+namespace varnel32::reliability {
+
+using Bytes = std::vector<uint8_t>;
+
+// A RemoteRecord image: the three names and one entry per length, with head bytes and
+// data derived from `seed`.
+Bytes MakeRecord(const std::string& manufacturer, const std::string& type,
+                 const std::string& model, uint32_t seed, const std::vector<uint16_t>& lengths);
+// What IRFetchRemoteRecord returns once `record` is stored: usedSize filled in and
+// 12 + 8 * entryCount zero bytes at the end.
+Bytes FetchImageOf(const Bytes& record);
+
+// Records are told apart by their names without regard to letter case: "m/t/model".
+std::string KeyOf(const std::string& manufacturer, const std::string& type,
+                  const std::string& model);
+std::string KeyOfRecord(const Bytes& record);
+// The three 21-byte name fields of a key (zero-filled after the name).
+struct NameFields {
+    format::Name manufacturer{}, type{}, model{};
+};
+NameFields FieldsOf(const std::string& key);
+
+bool WriteRecord(LibraryHandle* handle, const Bytes& record);
+bool DeleteRecord(LibraryHandle* handle, const std::string& key);
+
+// Everything a handle can reach: every listed model fetched. A record that is listed but
+// cannot be fetched maps to an empty block.
+using Contents = std::map<std::string, Bytes>;
+Contents ReadContents(LibraryHandle* handle);
+
+Bytes ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const Bytes& bytes);
+
+// The walk that compaction makes over the record area, done on the bytes: from 1570 by
+// capacity until recordCount live and freeSlotCount deleted extents were met.
+struct Walk {
+    struct Extent {
+        uint32_t offset = 0;
+        uint16_t capacity = 0;
+        bool deleted = false;
+        std::string key;  // of a live record
+    };
+    bool headerValid = false;
+    format::LibraryHeader header;
+    bool complete = false;   // every counted extent was met and verified
+    uint32_t stoppedAt = 0;  // where an incomplete walk stopped
+    std::string why;         // what stopped it
+    std::vector<Extent> extents;  // those met, in file order
+};
+Walk WalkFile(const Bytes& file);
+
+enum class Outcome { Clean, Repaired, Unrecoverable };
+const char* OutcomeName(Outcome outcome);
+// What became of the one record the operation wrote or deleted.
+enum class TouchedState { None, Old, New, Absent, Unreadable, Torn };
+const char* TouchedName(TouchedState state);
+
+// What the file held before the operation, and what the operation meant to change.
+struct Expectation {
+    Contents before;
+    std::string touched;  // key of the record written or deleted; empty for none
+    Bytes after;          // the touched record's fetch image once written; empty for a delete
+    // Also compact a file that opened clean, and check that nothing changes: damage that
+    // only a later compaction would trip over shows up here.
+    bool compactClean = true;
+};
+
+struct Verdict {
+    Outcome outcome = Outcome::Unrecoverable;
+    TouchedState touched = TouchedState::None;
+    uint32_t readOnlyStatus = 0;  // status of the first read-only open
+    std::string lost;    // non-empty: a record the operation did not touch was lost or changed
+    std::string latent;  // non-empty: opened clean, but a later compaction failed or changed it
+    Bytes unrecoverableFile;  // for a diagnosis: the bytes as they were before the repair
+};
+
+// Opens `path` read-only, as a new process would; when that is refused because the file
+// is dirty, opens it for writing (the repair) and reads it again. Changes the file.
+Verdict Examine(const std::string& path, const Expectation& expectation);
+
+// The ways the file format itself lets one failed call damage a file, named from the bytes
+// the failure left and the bytes the file had before the operation that wrote or deleted
+// `touched` (and may have compacted). "unexplained: ..." when none fits.
+inline constexpr const char* kCreateHeaderLost = "create: the header never reached the file";
+inline constexpr const char* kHeaderTorn = "a header write was short: the header fails verification";
+inline constexpr const char* kPlaceWithoutImage =
+    "write: the record's place was counted, its image never written";
+inline constexpr const char* kBlankNotListed =
+    "delete: the extent was blanked, the header never listed it";
+inline constexpr const char* kCompactionStopped = "compaction stopped after extents moved";
+std::string Diagnose(const Bytes& file, const Bytes& before, const std::string& touched,
+                     bool operationWrites, bool operationCompacts);
+
+}  // namespace varnel32::reliability
