@@ -25,13 +25,9 @@ namespace rl = reliability;
 using platform::FaultCall;
 using platform::FaultEffect;
 
-constexpr uint16_t kExtraSpace = 16;
+constexpr uint16_t kExtraSpace = rl::kSmallExtraSpace;
 
-// A prepared starting point: the file's bytes and what it holds.
-struct Start {
-    Bytes file;
-    rl::Contents contents;
-};
+using Start = rl::Library;
 
 struct Session {
     std::string path;
@@ -122,81 +118,13 @@ bool NamedCaseAllowed(const std::string& name, FaultCall call, FaultEffect effec
 
 class FaultSweep : public LibraryTest {
 protected:
-    // Builds the common library: seven live records over three manufacturers and two
-    // deleted extents, small extra space so that slot fits are easy to steer.
-    Start BuildMain() {
-        const std::string path = Path("main.lib");
-        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, kExtraSpace);
-        for (const Bytes& r : MainRecords()) EXPECT_TRUE(rl::WriteRecord(h, r));
-        EXPECT_TRUE(rl::DeleteRecord(h, "sony/tv/old-1"));
-        EXPECT_TRUE(rl::DeleteRecord(h, "grundig/sat/old-2"));
-        IRCloseLibrary(h);
-        return Snapshot(path);
-    }
-
-    static std::vector<Bytes> MainRecords() {
-        return {rl::MakeRecord("Sony", "TV", "KV-1", 1, {10, 20}),
-                rl::MakeRecord("Sony", "TV", "old-1", 2, {100}),
-                rl::MakeRecord("Sony", "TV", "KV-2", 3, {30}),
-                rl::MakeRecord("Sony", "VCR", "SL-1", 4, {5}),
-                rl::MakeRecord("Grundig", "Sat", "old-2", 5, {}),
-                rl::MakeRecord("Philips", "TV", "PT-1", 6, {8, 8, 8}),
-                rl::MakeRecord("Philips", "Audio", "AX-1", 7, {}),
-                rl::MakeRecord("Grundig", "TV", "G-1", 8, {40}),
-                rl::MakeRecord("Grundig", "TV", "G-2", 9, {12})};
-    }
-
-    // 254 occupied free slots between four live records, so that one more deletion
-    // compacts the file and moves records down.
-    Start BuildNearlyFull() {
-        const std::string path = Path("full.lib");
-        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, 0);
-        std::vector<std::string> junk;
-        const int runs[] = {100, 100, 54};
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Live", "TV", "L1", 11, {6})));
-        for (int part = 0; part < 3; ++part) {
-            for (int i = 0; i < runs[part]; ++i) {
-                const std::string model = "j" + std::to_string(part) + "-" + std::to_string(i);
-                EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Junk", "X", model, 20, {})));
-                junk.push_back(rl::KeyOf("Junk", "X", model));
-            }
-            const std::string live = "L" + std::to_string(part + 2);
-            EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Live", "TV", live, 12 + part, {9})));
-        }
-        for (const std::string& key : junk) EXPECT_TRUE(rl::DeleteRecord(h, key));
-        IRCloseLibrary(h);
-        return Snapshot(path);
-    }
-
-    // The main library with one more record written and the handle never closed, as a
-    // process that died would leave it.
-    Start BuildDirty(const Start& main) {
-        const std::string path = Path("dirty.lib");
-        rl::WriteFile(path, main.file);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, kExtraSpace);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "KV-9", 30, {50})));
-        Start dirty;
-        dirty.file = rl::ReadFile(path);
-        dirty.contents = rl::ReadContents(h);
-        IRCloseLibrary(h);
-        return dirty;
-    }
-
-    Start Snapshot(const std::string& path) {
-        Start s;
-        s.file = rl::ReadFile(path);
-        uint32_t status = 0;
-        LibraryHandle* h = Open(path, IRModeReadOnly, &status);
-        EXPECT_NE(h, nullptr);
-        s.contents = rl::ReadContents(h);
-        IRCloseLibrary(h);
-        EXPECT_TRUE(CheckFileInvariants(s.file));
-        return s;
+    Start BuildMain() { return Checked(rl::MakeMainLibrary(Path("main.lib"))); }
+    Start BuildNearlyFull() { return Checked(rl::MakeNearlyFullLibrary(Path("full.lib"))); }
+    Start BuildDirty(const Start& main) { return rl::MakeDirtyLibrary(Path("dirty.lib"), main); }
+    static Start Checked(const Start& start) {
+        EXPECT_FALSE(start.contents.empty());
+        EXPECT_TRUE(CheckFileInvariants(start.file));
+        return start;
     }
 
     void Sweep(const Scenario& s) {

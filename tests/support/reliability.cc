@@ -168,6 +168,78 @@ Contents ReadContents(LibraryHandle* handle) {
     return contents;
 }
 
+Contents ContentsOf(const std::string& path) {
+    uint32_t status = 0;
+    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
+    if (h == nullptr) return {};
+    Contents contents = ReadContents(h);
+    IRCloseLibrary(h);
+    return contents;
+}
+
+Library MakeMainLibrary(const std::string& path) {
+    uint32_t status = 0;
+    if (IRCreateLibrary(0, path.c_str(), 0) != 1) return {};
+    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
+    if (h == nullptr) return {};
+    IRSetExtraSpaceAmount(h, kSmallExtraSpace);
+    bool ok = true;
+    for (const Bytes& r : {MakeRecord("Sony", "TV", "KV-1", 1, {10, 20}),
+                           MakeRecord("Sony", "TV", "old-1", 2, {100}),
+                           MakeRecord("Sony", "TV", "KV-2", 3, {30}),
+                           MakeRecord("Sony", "VCR", "SL-1", 4, {5}),
+                           MakeRecord("Grundig", "Sat", "old-2", 5, {}),
+                           MakeRecord("Philips", "TV", "PT-1", 6, {8, 8, 8}),
+                           MakeRecord("Philips", "Audio", "AX-1", 7, {}),
+                           MakeRecord("Grundig", "TV", "G-1", 8, {40}),
+                           MakeRecord("Grundig", "TV", "G-2", 9, {12})}) {
+        ok = WriteRecord(h, r) && ok;
+    }
+    ok = DeleteRecord(h, "sony/tv/old-1") && DeleteRecord(h, "grundig/sat/old-2") && ok;
+    IRCloseLibrary(h);
+    if (!ok) return {};
+    return {ReadFile(path), ContentsOf(path)};
+}
+
+Library MakeNearlyFullLibrary(const std::string& path) {
+    uint32_t status = 0;
+    if (IRCreateLibrary(0, path.c_str(), 0) != 1) return {};
+    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
+    if (h == nullptr) return {};
+    IRSetExtraSpaceAmount(h, 0);
+    bool ok = WriteRecord(h, MakeRecord("Live", "TV", "L1", 11, {6}));
+    std::vector<std::string> junk;
+    const int runs[] = {100, 100, 54};
+    for (int part = 0; part < 3; ++part) {
+        for (int i = 0; i < runs[part]; ++i) {
+            const std::string model = "j" + std::to_string(part) + "-" + std::to_string(i);
+            ok = WriteRecord(h, MakeRecord("Junk", "X", model, 20, {})) && ok;
+            junk.push_back(KeyOf("Junk", "X", model));
+        }
+        ok = WriteRecord(h, MakeRecord("Live", "TV", "L" + std::to_string(part + 2),
+                                       static_cast<uint32_t>(12 + part), {9})) && ok;
+    }
+    for (const std::string& key : junk) ok = DeleteRecord(h, key) && ok;
+    IRCloseLibrary(h);
+    if (!ok) return {};
+    return {ReadFile(path), ContentsOf(path)};
+}
+
+Library MakeDirtyLibrary(const std::string& path, const Library& main) {
+    uint32_t status = 0;
+    if (!WriteFile(path, main.file)) return {};
+    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
+    if (h == nullptr) return {};
+    IRSetExtraSpaceAmount(h, kSmallExtraSpace);
+    Library dirty;
+    if (WriteRecord(h, MakeRecord("Sony", "TV", "KV-9", 30, {50}))) {
+        dirty.file = ReadFile(path);
+        dirty.contents = ReadContents(h);
+    }
+    IRCloseLibrary(h);
+    return dirty;
+}
+
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -42,6 +42,24 @@ bool DeleteRecord(LibraryHandle* handle, const std::string& key);
 using Contents = std::map<std::string, Bytes>;
 Contents ReadContents(LibraryHandle* handle);
 
+// A library file as it stands and what it holds.
+struct Library {
+    Bytes file;
+    Contents contents;
+};
+// The starting points of the reliability checks, built at `path` through the exports
+// (an empty file on failure). Main: seven live records over three manufacturers and two
+// deleted extents ("sony/tv/old-1", 243 bytes, and "grundig/sat/old-2", 95 bytes), written
+// with kSmallExtraSpace. Nearly full: 254 occupied free slots between four live records
+// "live/tv/l1".."l4", so that one more deletion compacts the file. Dirty: the main library
+// with "sony/tv/kv-9" written and the handle never closed.
+inline constexpr uint16_t kSmallExtraSpace = 16;
+Library MakeMainLibrary(const std::string& path);
+Library MakeNearlyFullLibrary(const std::string& path);
+Library MakeDirtyLibrary(const std::string& path, const Library& main);
+// What a read-only open of `path` reaches (empty when it cannot be opened).
+Contents ContentsOf(const std::string& path);
+
 Bytes ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const Bytes& bytes);
 
