@@ -2,6 +2,9 @@
 // reliability.h.
 #include "support/reliability.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -246,9 +249,20 @@ Bytes ReadFile(const std::string& path) {
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+    // Overwritten in place and then cut, never emptied first: a file truncated to zero and
+    // rewritten is flushed to the disk at close by some file systems (ext4), which would
+    // make the loops that rewrite one file thousands of times wait on the disk.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const bool ok = done == bytes.size() && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+    ::close(fd);
+    return ok;
 }
 
 Walk WalkFile(const Bytes& file) {
