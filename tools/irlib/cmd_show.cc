@@ -65,9 +65,10 @@ int RunShow(const Args& args) {
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const RawEntry& e = entries[i];
-        std::printf("entry %zu  %-8s %-20s %s\n", i, EntryKindName(e.head[0]).c_str(),
-                    HeadName(e.head).c_str(), EntryText(e.head, e.data).c_str());
-        std::printf("          head %s\n", HeadFieldsText(e.head).c_str());
+        std::printf("entry %-3zu %-8s %s\n", i, EntryKindName(e.head[0]).c_str(),
+                    EntryText(e.head, e.data).c_str());
+        std::printf("          head %s name=\"%s\"\n", HeadFieldsText(e.head).c_str(),
+                    HeadName(e.head).c_str());
     }
     return kExitOk;
 }
