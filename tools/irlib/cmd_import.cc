@@ -67,7 +67,7 @@ bool ParseExtraSpace(const Args& args, unsigned long& extra) {
     return !args.Has("--extra-space") || ParseNumber(args.Get("--extra-space"), 65535 - 79, extra);
 }
 
-bool Differs(const std::vector<Shortened>& list, const std::string& level, const std::string& original) {
+bool NotListed(const std::vector<Shortened>& list, const std::string& level, const std::string& original) {
     for (const Shortened& s : list)
         if (s.level == level && s.original == original) return false;
     return true;
@@ -180,7 +180,7 @@ int RunImport(const Args& args) {
         replaced += result.replaced ? 1 : 0;
         for (const Shortened& s : result.shortened) {
             if (s.level == "type" || s.level == "manufacturer") {
-                if (Differs(distinctNames, s.level, s.original)) distinctNames.push_back(s);
+                if (NotListed(distinctNames, s.level, s.original)) distinctNames.push_back(s);
                 continue;
             }
             shortened.push_back({src.relativePath, s});

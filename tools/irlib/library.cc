@@ -80,7 +80,8 @@ bool Library::Open(const std::string& path, Access access, bool overrideProtecti
     repaired_ = false;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        error = "no such file";
+        error = access == Access::Write ? "no such file ('irlib create' makes a new library)"
+                                        : "no such file";
         return false;
     }
     if (path.size() >= 256) {

@@ -439,7 +439,7 @@ TEST_F(Irlib, DirtyLibraryIsRefusedForReadingAndRebuiltForWriting) {
     EXPECT_NE(Ok({"stats", "lib.vlib"}).find("dirty          yes"), std::string::npos);
     const RunResult r = Run({"compact", "lib.vlib"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("rebuilt"), std::string::npos);
+    EXPECT_EQ(r.err, "irlib: lib.vlib: was not closed properly; rebuilt\n");  // no dialog text
     EXPECT_EQ(Ok({"check", "lib.vlib"}), "ok\n");
     EXPECT_EQ(Ok({"ls", "lib.vlib", "Acme", "TVs"}), "TV-1\nTV-2\n");
 }
