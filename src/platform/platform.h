@@ -48,7 +48,8 @@ int32_t AtomicDecrement(int32_t* value);
 
 // ---- Strings -----------------------------------------------------------------------------
 // Names of manufacturers, types and models: equal when they match with ASCII letters of
-// either case counted equal. Both must be zero-terminated.
+// either case counted equal (on Windows lstrcmpiA, which also folds the letters of the
+// user's code page beyond ASCII). Both must be zero-terminated.
 bool NamesEqual(const char* a, const char* b);
 // Library paths: without regard to letter case on Windows, byte for byte elsewhere, so that
 // one handle never serves two different files.

@@ -1,0 +1,75 @@
+#!/bin/sh
+# Reads a varnel32.dll's export and import tables with objdump -p and checks that
+#  - it exports exactly the names of the expected list, each at its ordinal (1..19, in
+#    ASCII order of the names), and nothing else, by name or by ordinal alone;
+#  - the four IRFree names share one address and every other export has its own;
+#  - it imports only system DLLs, so it loads on a machine without the compiler's runtimes.
+# Usage: check_dll_exports.sh OBJDUMP DLL EXPECTED [plain]
+# EXPECTED holds "ordinal _Name@bytes" lines. With "plain" (the 64-bit DLL, where nothing
+# is decorated) the names are expected without the underscore and the @bytes suffix.
+set -eu
+objdump=$1 dll=$2 expected=$3 style=${4:-decorated}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "check_dll_exports: $dll: $*" >&2; exit 1; }
+
+"$objdump" -p "$dll" >"$tmp/dump" || fail "objdump cannot read it"
+
+if [ "$style" = plain ]; then
+  sed 's/ _\([A-Za-z]*\)@[0-9]*$/ \1/' "$expected" >"$tmp/expected"
+else
+  cp "$expected" "$tmp/expected"
+fi
+# The list itself must be in ordinal order 1..n and in ASCII order of the names.
+awk '$1 != NR { exit 1 }' "$tmp/expected" || fail "expected list is not numbered 1..n"
+cut -d' ' -f2 "$tmp/expected" >"$tmp/names"
+LC_ALL=C sort -c "$tmp/names" 2>/dev/null || fail "expected names are not in ASCII order"
+
+# One line per export: ordinal, RVA, name. Binutils prints the name pointer table with the
+# index into the address table ("[   0] name"), newer versions also "+base[   1]".
+awk '
+  /^Ordinal Base/ { base = $3 }
+  /^Export Address Table --/ { section = "eat"; next }
+  /^\[Ordinal\/Name Pointer\] Table/ { section = "npt"; next }
+  /^$/ { if (section == "npt" && named) section = ""; next }
+  section == "eat" && /Export RVA/ {
+    line = $0; sub(/^[ \t]*\[[ 0-9]*\][ \t]*\+base\[[ ]*/, "", line)
+    split(line, f, /[] \t]+/); rva[f[1]] = f[2]; addresses++ ; next }
+  section == "npt" && /^[ \t]*\[/ {
+    line = $0; sub(/^[ \t]*\[[ ]*/, "", line)
+    idx = line; sub(/\].*/, "", idx)
+    name = $NF
+    if (line ~ /\+base\[/) { ord = line; sub(/.*\+base\[[ ]*/, "", ord); sub(/\].*/, "", ord) }
+    else ord = idx + base
+    printf "%d %s %s\n", ord, rva[ord], name; named++ }
+  END { printf "%d\n", addresses > "/dev/stderr" }
+' "$tmp/dump" >"$tmp/exports" 2>"$tmp/address_count" || fail "cannot parse the export table"
+
+[ -s "$tmp/exports" ] || fail "has no named exports"
+awk '{ print $1, $3 }' "$tmp/exports" | sort -n >"$tmp/actual"
+if ! cmp -s "$tmp/expected" "$tmp/actual"; then
+  echo "check_dll_exports: $dll: exports differ from $expected (< expected, > actual):" >&2
+  diff "$tmp/expected" "$tmp/actual" >&2 || true
+  exit 1
+fi
+# An ordinal exported without a name would not show above.
+[ "$(cat "$tmp/address_count")" -eq "$(wc -l <"$tmp/expected")" ] ||
+  fail "exports $(cat "$tmp/address_count") addresses for $(wc -l <"$tmp/expected") names"
+
+free_rvas=$(awk '$3 ~ /IRFree/ { print $2 }' "$tmp/exports" | sort -u)
+[ "$(awk '$3 ~ /IRFree/' "$tmp/exports" | wc -l)" -eq 4 ] || fail "does not export four IRFree names"
+[ "$(printf '%s\n' "$free_rvas" | wc -l)" -eq 1 ] ||
+  fail "the four IRFree names have different addresses: $(echo $free_rvas)"
+distinct=$(awk '$3 !~ /IRFree/ { print $2 }' "$tmp/exports" | sort -u | wc -l)
+[ "$distinct" -eq 15 ] || fail "the other fifteen exports share addresses ($distinct distinct)"
+if awk '$3 !~ /IRFree/ { print $2 }' "$tmp/exports" | grep -qx "$free_rvas"; then
+  fail "an export other than IRFree has the IRFree address"
+fi
+
+# Imports: system DLLs only (no libgcc_s, libstdc++ or libwinpthread beside the DLL).
+grep 'DLL Name:' "$tmp/dump" | awk '{ print tolower($3) }' | sort -u >"$tmp/imports"
+others=$(grep -vxE 'kernel32\.dll|user32\.dll|msvcrt\.dll' "$tmp/imports" || true)
+[ -z "$others" ] || fail "imports non-system DLLs: $(echo $others)"
+
+echo "$dll: $(wc -l <"$tmp/actual") exports with ordinals 1..$(wc -l <"$tmp/actual") as listed," \
+  "IRFree x4 at RVA $free_rvas, imports $(tr '\n' ' ' <"$tmp/imports")"
