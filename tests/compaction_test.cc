@@ -221,6 +221,8 @@ struct WalkFailure {
     bool zInTree;  // Z's key was added before the failure
 };
 
+void PrintTo(const WalkFailure& failure, std::ostream* os) { *os << failure.what; }
+
 class CompactionWalk : public Compaction, public ::testing::WithParamInterface<WalkFailure> {};
 
 TEST_P(CompactionWalk, StopsWithTheFileAndTreeAsTheWalkLeftThem) {
@@ -267,6 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Reads: header, X, Y, Z's header, Z's extent, W. Writes: dirty header, Z.
         WalkFailure{"record header short", FaultCall::Read, 4, FaultEffect::Short, false, false, false},
+        // Resizes: x takes three (new manufacturer, type, model), z one.
+        WalkFailure{"index insert out of memory", FaultCall::Resize, 4, FaultEffect::Fail, false, false, false},
         WalkFailure{"move buffer", FaultCall::Allocate, 1, FaultEffect::Fail, true, false, true},
         WalkFailure{"move read short", FaultCall::Read, 5, FaultEffect::Short, true, false, true},
         WalkFailure{"move write short", FaultCall::Write, 2, FaultEffect::Short, true, false, true},
@@ -294,6 +298,29 @@ TEST_F(Compaction, ADamagedRecordHeaderStopsTheWalk) {
     EXPECT_EQ(Slice(after, 0, 1570), SealedHeader(expected));
     EXPECT_EQ(Slice(after, 1570 + 95, 95), Extent(2));
     EXPECT_EQ(Tree(), (std::vector<std::string>{"M/T/x@1570", "M/T/y@1665"}));
+}
+
+// The walk fails only after it met every live record, so the partial tree has as many
+// keys as the header counts; saved at close it would mark the rearranged file clean.
+TEST_F(Compaction, ATreeFromAFailedWalkIsNeverSavedEvenWhenItLooksWhole) {
+    FileBuilder f;
+    f.AddLive("M", "T", "x");
+    f.AddDeleted(200);
+    f.AddLive("M", "T", "y");
+    f.AddDeleted(150);
+    f.AddLive("M", "T", "z");
+    f.area[f.extents[3].offset - 1570 + 20] ^= 1;
+    OpenBuilt(f);
+    const format::Name m = Field("M"), t = Field("T"), z = Field("z");
+    ASSERT_EQ(IRDeleteRemoteRecord(handle, m.data(), t.data(), z.data()), 1);
+    EXPECT_EQ(IRCompactLibrary(handle), 0);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"M/T/x@1570", "M/T/y@1665"}));
+    ASSERT_EQ(DecodeHeaderOf(File()).recordCount, 2u);
+    const Bytes left = File();
+    IRCloseLibrary(handle);
+    handle = nullptr;
+    EXPECT_EQ(File(), left);
+    EXPECT_EQ(DecodeHeaderOf(left).dirty, 1);
 }
 
 TEST_F(Compaction, DuplicateNamesInTheRecordsStopTheWalk) {

@@ -98,7 +98,11 @@ TEST_F(Threads, OpensAndClosesAtOnceKeepTheRegistryConsistent) {
 // Threads that open one file read-only at the same moment, with no handle open before,
 // end up with one handle between them: the search and the append happen under one lock.
 TEST_F(Threads, SimultaneousFirstOpensCreateOneHandle) {
-    const std::string path = Library("a.lib");
+    // A long stored index keeps each open busy between its search and its append.
+    FileBuilder f;
+    for (int i = 0; i < 300; ++i) f.AddLive("M", "T", std::to_string(i), {}, 0);
+    f.WriteTo(Path("a.lib"));
+    const std::string path = Path("a.lib");
     std::barrier start(kThreads);
     std::barrier opened(kThreads + 1);
     std::barrier closing(kThreads + 1);

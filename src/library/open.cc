@@ -97,8 +97,10 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
 
     if (header.dirty == 0) {
         // An index that cannot be read whole still opens; a compaction through a handle
-        // that may write rebuilds it from the records.
-        index::LoadCatalogueIndex(handle);
+        // that may write rebuilds it from the records. Until then such a handle must not
+        // change the file: a record the tree misses would be written a second time under
+        // the same names, and no repair could rebuild a file holding both.
+        if (index::LoadCatalogueIndex(handle) == 0 && write) handle->indexIncomplete = true;
     } else if (!write) {
         lock.Leave();
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::ReadOnlyRefusal);
