@@ -1,0 +1,524 @@
+// A long randomised run against a reference model: writes (new, in place, moved; entry
+// counts and sizes and extra space varied), deletions, compactions, closes and reopens are
+// applied both to a library and to a plain in-memory model of where every record should be
+// and what the catalogue should list. After every step the results, the listings, every
+// record's bytes, the file's invariants and layout, and a reopen of a copy of the file are
+// compared with the model. VARNEL32_MODEL_SEED and VARNEL32_MODEL_SECONDS override the run.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/file_invariants.h"
+#include "support/test_support.h"
+
+namespace varnel32::test {
+namespace {
+
+using format::Name;
+
+// What the library should hold, down to the placement of every extent. The rules mirror
+// the library's: first fit by used size into whole slots, the lowest empty slot for a
+// deleted extent, compaction at 255 occupied slots, a tree kept in first-added order.
+class Model {
+public:
+    struct Extent {
+        uint16_t capacity = 0;
+        bool live = false;
+        std::array<Name, 3> stored{};  // the record header's names, as the caller gave them
+        Bytes fetched;                 // what a fetch returns
+    };
+    struct ModelNode {
+        Name name;
+        uint32_t offset;
+    };
+    struct TypeNode {
+        Name name;
+        std::vector<ModelNode> models;
+    };
+    struct MakerNode {
+        Name name;
+        std::vector<TypeNode> types;
+    };
+
+    std::vector<MakerNode> tree;
+    std::map<uint32_t, Extent> extents;
+    std::array<format::FreeSlot, format::kFreeSlotCount> slots{};
+    uint32_t recordCount = 0, freeSlotCount = 0, freeBytes = 0, dataEnd = 1570;
+    bool dirty = false;
+    bool modified = false;  // of the current handle
+    uint16_t extraSpace = 1024;
+
+    uint32_t Find(const std::array<Name, 3>& names) const {
+        for (const MakerNode& m : tree) {
+            if (!SameName(m.name.data(), names[0].data())) continue;
+            for (const TypeNode& t : m.types) {
+                if (!SameName(t.name.data(), names[1].data())) continue;
+                for (const ModelNode& mo : t.models) {
+                    if (SameName(mo.name.data(), names[2].data())) return mo.offset;
+                }
+            }
+        }
+        return 0;
+    }
+
+    int32_t Write(const Bytes& remote) {
+        const uint32_t used = UsedSizeOf(remote);
+        if (used + extraSpace > 0xFFFF) return 0;
+        std::array<Name, 3> names;
+        for (int i = 0; i < 3; ++i) std::copy_n(remote.begin() + 4 + 21 * i, 21, names[i].begin());
+        uint16_t capacity = static_cast<uint16_t>(used + extraSpace);
+        if (const uint32_t at = Find(names)) {
+            if (extents[at].capacity >= used) {
+                extents[at].stored = names;
+                extents[at].fetched = FetchedImageOf(remote);
+                dirty = modified = true;
+                return 1;
+            }
+            DeleteAt(at);
+            Remove(names);
+        }
+        uint32_t place = 0;
+        for (format::FreeSlot& slot : slots) {
+            if (slot.offset != 0 && slot.size >= used) {
+                place = slot.offset;
+                capacity = slot.size;
+                --freeSlotCount;
+                freeBytes -= slot.size;
+                slot = {};
+                break;
+            }
+        }
+        if (place == 0) {
+            place = dataEnd;
+            dataEnd += capacity;
+        }
+        ++recordCount;
+        Add(names, place);
+        extents[place] = Extent{capacity, true, names, FetchedImageOf(remote)};
+        dirty = modified = true;
+        return 1;
+    }
+
+    int32_t Delete(const std::array<Name, 3>& names) {
+        const uint32_t at = Find(names);
+        if (at == 0) return 0;
+        DeleteAt(at);
+        Remove(names);
+        return 1;
+    }
+
+    void Compact() {
+        if (recordCount == 0 && freeSlotCount == 0) return;
+        std::map<uint32_t, Extent> packed;
+        tree.clear();
+        uint32_t position = 1570;
+        for (const auto& [offset, extent] : extents) {
+            if (!extent.live) continue;
+            Add(extent.stored, position);
+            packed[position] = extent;
+            position += extent.capacity;
+        }
+        extents = std::move(packed);
+        dataEnd = position;
+        slots = {};
+        freeSlotCount = freeBytes = 0;
+        dirty = false;
+    }
+
+    // The last close of a handle saves the index when the handle changed the file.
+    void Close() {
+        if (modified) dirty = false;
+        modified = false;
+        extraSpace = 1024;
+    }
+
+    // Every model in tree order: the stored index run of a clean file.
+    std::vector<format::IndexEntry> Run() const {
+        std::vector<format::IndexEntry> run;
+        for (const MakerNode& m : tree) {
+            for (const TypeNode& t : m.types) {
+                for (const ModelNode& mo : t.models) {
+                    format::IndexEntry e;
+                    e.manufacturer = m.name;
+                    e.type = t.name;
+                    e.model = mo.name;
+                    e.recordOffset = mo.offset;
+                    run.push_back(e);
+                }
+            }
+        }
+        return run;
+    }
+
+private:
+    void DeleteAt(uint32_t at) {
+        Extent& extent = extents[at];
+        for (format::FreeSlot& slot : slots) {
+            if (slot.offset == 0) {
+                slot = {at, extent.capacity};
+                break;
+            }
+        }
+        ++freeSlotCount;
+        freeBytes += extent.capacity;
+        --recordCount;
+        extent = Extent{extent.capacity, false, {}, {}};
+        dirty = modified = true;
+        if (freeSlotCount >= 255) Compact();
+    }
+
+    // The tree keeps names up to their terminator, zero-filled.
+    void Add(const std::array<Name, 3>& raw, uint32_t offset) {
+        const Name m = format::NameFromString(raw[0].data());
+        const Name t = format::NameFromString(raw[1].data());
+        const Name mo = format::NameFromString(raw[2].data());
+        auto maker = std::find_if(tree.begin(), tree.end(),
+                                  [&](const MakerNode& n) { return SameName(n.name.data(), m.data()); });
+        if (maker == tree.end()) maker = tree.insert(tree.end(), MakerNode{m, {}});
+        auto type = std::find_if(maker->types.begin(), maker->types.end(),
+                                 [&](const TypeNode& n) { return SameName(n.name.data(), t.data()); });
+        if (type == maker->types.end()) type = maker->types.insert(maker->types.end(), TypeNode{t, {}});
+        type->models.push_back(ModelNode{mo, offset});
+    }
+
+    void Remove(const std::array<Name, 3>& raw) {
+        for (auto m = tree.begin(); m != tree.end(); ++m) {
+            if (!SameName(m->name.data(), raw[0].data())) continue;
+            for (auto t = m->types.begin(); t != m->types.end(); ++t) {
+                if (!SameName(t->name.data(), raw[1].data())) continue;
+                for (auto mo = t->models.begin(); mo != t->models.end(); ++mo) {
+                    if (!SameName(mo->name.data(), raw[2].data())) continue;
+                    t->models.erase(mo);
+                    if (t->models.empty()) m->types.erase(t);
+                    if (m->types.empty()) tree.erase(m);
+                    return;
+                }
+            }
+        }
+    }
+};
+
+// The whole file in one read; the model checks read it several times per step.
+Bytes Slurp(const std::string& path) {
+    Bytes bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fseek(f, 0, SEEK_END);
+        bytes.resize(static_cast<size_t>(std::ftell(f)));
+        std::fseek(f, 0, SEEK_SET);
+        if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+std::vector<std::string> NamesOfNodes(const auto& nodes) {
+    std::vector<std::string> names;
+    for (const auto& n : nodes) names.emplace_back(n.name.data());
+    return names;
+}
+
+class ModelRun : public LibraryTest {
+protected:
+    void TearDown() override {
+        if (h != nullptr) IRCloseLibrary(h);
+        LibraryTest::TearDown();
+    }
+
+    std::mt19937 rng;
+    Model model;
+    LibraryHandle* h = nullptr;
+    uint32_t churnMoves = 0;
+
+    uint32_t Below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); }
+    bool Chance(uint32_t percent) { return Below(100) < percent; }
+
+    std::string Mangle(std::string name) {
+        for (char& c : name) {
+            if (std::isalpha(static_cast<unsigned char>(c)) && Chance(40)) {
+                c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+            }
+        }
+        return name;
+    }
+    std::array<std::string, 3> RandomKey() {
+        static const char* makers[] = {"Sony", "Philips", "Acme", "Zenith", "Onkyo"};
+        static const char* types[] = {"TV", "VCR", "Amp", "DVD"};
+        return {makers[Below(5)], types[Below(4)], "Model-" + std::to_string(Below(12))};
+    }
+    std::array<std::string, 3> LiveKey() {
+        const auto run = model.Run();
+        const auto& e = run[Below(static_cast<uint32_t>(run.size()))];
+        return {e.manufacturer.data(), e.type.data(), e.model.data()};
+    }
+    uint16_t RandomLength() {
+        const uint32_t r = Below(100);
+        if (r < 70) return static_cast<uint16_t>(Below(61));
+        if (r < 95) return static_cast<uint16_t>(61 + Below(540));
+        return static_cast<uint16_t>(1000 + Below(4000));
+    }
+    Bytes Record(const std::array<std::string, 3>& key, std::vector<Entry> entries) {
+        Bytes r = MakeRemoteRecord(Mangle(key[0]), Mangle(key[1]), Mangle(key[2]), entries);
+        for (size_t field : {4, 25, 46}) {
+            if (Chance(20)) FillAfterTerminator(r, field, static_cast<uint8_t>(1 + Below(255)));
+        }
+        return r;
+    }
+    Bytes RandomRecord(const std::array<std::string, 3>& key) {
+        std::vector<Entry> entries;
+        const uint32_t count = Chance(15) ? 0 : Chance(95) ? 1 + Below(4) : 8 + Below(5);
+        for (uint32_t i = 0; i < count; ++i) entries.push_back(MakeEntry(rng(), RandomLength()));
+        return Record(key, entries);
+    }
+    // A record for `key` whose used size is at most (fits) or above (!fits) `capacity`.
+    Bytes SizedRecord(const std::array<std::string, 3>& key, uint16_t capacity, bool fits) {
+        if (fits) {
+            if (capacity < 127 || Chance(10)) return Record(key, {});
+            return Record(key, {MakeEntry(rng(), static_cast<uint16_t>(Below(capacity - 127u + 1)))});
+        }
+        const uint32_t length = capacity - 127u + 1 + Below(300);
+        return Record(key, {MakeEntry(rng(), static_cast<uint16_t>(std::min<uint32_t>(length, 65000)))});
+    }
+    std::array<Name, 3> Fields(const std::array<std::string, 3>& key) {
+        return {Field(key[0]), Field(key[1]), Field(key[2])};
+    }
+
+    void Write(const Bytes& record) {
+        const int32_t expected = model.Write(record);
+        ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), expected);
+    }
+    void Delete(const std::array<std::string, 3>& key) {
+        const auto names = Fields({Mangle(key[0]), Mangle(key[1]), Mangle(key[2])});
+        const int32_t expected = model.Delete(names);
+        ASSERT_EQ(IRDeleteRemoteRecord(h, names[0].data(), names[1].data(), names[2].data()), expected);
+    }
+    void Reopen(uint32_t mode) {
+        h = Open(Path("model.lib"), mode);
+        ASSERT_NE(h, nullptr);
+    }
+
+    // The catalogue and every record as `handle` sees them.
+    void CheckCatalogue(LibraryHandle* handle, const Model& m) {
+        ASSERT_EQ(TakeList(IRFindAllManufacturers(handle)), NameListOf(NamesOfNodes(m.tree)));
+        for (const auto& maker : m.tree) {
+            const std::string mk = Mangle(maker.name.data());
+            ASSERT_EQ(TakeList(IRFindAllTypes(handle, mk.c_str())), NameListOf(NamesOfNodes(maker.types)));
+            for (const auto& type : maker.types) {
+                const std::string ty = Mangle(type.name.data());
+                ASSERT_EQ(TakeList(IRFindAllModels(handle, mk.c_str(), ty.c_str())),
+                          NameListOf(NamesOfNodes(type.models)));
+                for (const auto& model : type.models) {
+                    const auto names = Fields({mk, ty, Mangle(model.name.data())});
+                    ASSERT_EQ(IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(), names[2].data()), 1);
+                    ASSERT_EQ(TakeRecord(IRFetchRemoteRecord(handle, names[0].data(), names[1].data(), names[2].data())),
+                              m.extents.at(model.offset).fetched)
+                        << maker.name.data() << "/" << type.name.data() << "/" << model.name.data();
+                }
+            }
+        }
+        const auto missing = RandomKey();
+        if (m.Find(Fields(missing)) == 0) {
+            const auto names = Fields(missing);
+            ASSERT_EQ(IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(), names[2].data()), 0);
+            ASSERT_EQ(IRFetchRemoteRecord(handle, names[0].data(), names[1].data(), names[2].data()), nullptr);
+        }
+    }
+
+    // The file's invariants and its layout, extent by extent and slot by slot.
+    void CheckFile(const Bytes& file, const Model& m) {
+        FileView view;
+        ASSERT_TRUE(CheckFileInvariants(file, &view));
+        const format::LibraryHeader& hd = view.header;
+        ASSERT_EQ(hd.recordCount, m.recordCount);
+        ASSERT_EQ(hd.freeSlotCount, m.freeSlotCount);
+        ASSERT_EQ(hd.freeBytes, m.freeBytes);
+        ASSERT_EQ(hd.dataEnd, m.dataEnd);
+        ASSERT_EQ(hd.dirty, m.dirty ? 1 : 0);
+        ASSERT_LT(hd.freeSlotCount, 255u);
+        for (size_t i = 0; i < format::kFreeSlotCount; ++i) {
+            ASSERT_EQ(hd.freeSlots[i].offset, m.slots[i].offset) << "slot " << i;
+            ASSERT_EQ(hd.freeSlots[i].size, m.slots[i].size) << "slot " << i;
+        }
+        ASSERT_EQ(view.extents.size(), m.extents.size());
+        auto expected = m.extents.begin();
+        for (const ExtentView& e : view.extents) {
+            ASSERT_EQ(e.offset, expected->first);
+            ASSERT_EQ(e.header.capacity, expected->second.capacity) << "at " << e.offset;
+            ASSERT_EQ(e.header.deleted == 0, expected->second.live) << "at " << e.offset;
+            if (expected->second.live) {
+                ASSERT_EQ(e.header.usedSize, expected->second.fetched.size());
+                ASSERT_EQ(e.header.manufacturer, expected->second.stored[0]);
+                ASSERT_EQ(e.header.type, expected->second.stored[1]);
+                ASSERT_EQ(e.header.model, expected->second.stored[2]);
+            }
+            ++expected;
+        }
+        if (!m.dirty) {
+            const auto run = m.Run();
+            ASSERT_EQ(view.index.size(), run.size());
+            for (size_t i = 0; i < run.size(); ++i) {
+                ASSERT_EQ(KeyOf(view.index[i]), KeyOf(run[i])) << "index entry " << i;
+            }
+        }
+    }
+
+    static std::string KeyOf(const format::IndexEntry& e) {
+        return std::string(e.manufacturer.begin(), e.manufacturer.end()) +
+               std::string(e.type.begin(), e.type.end()) + std::string(e.model.begin(), e.model.end()) +
+               "@" + std::to_string(e.recordOffset);
+    }
+
+    // A copy of the file as it stands opens like the file would after a crash: read-only
+    // when clean, repaired by compaction when dirty; either way it holds the model's
+    // records (after a repair, in file order).
+    void CheckCopyReopens() {
+        const Bytes file = Slurp(Path("model.lib"));
+        WriteFile(Path("copy.lib"), file);
+        Model expected = model;
+        if (expected.dirty) expected.Compact();
+        LibraryHandle* copy = Open(Path("copy.lib"), model.dirty ? IRModeWrite : IRModeReadOnly);
+        ASSERT_NE(copy, nullptr);
+        CheckCatalogue(copy, expected);
+        IRCloseLibrary(copy);
+        if (model.dirty) CheckFile(Slurp(Path("copy.lib")), expected);
+    }
+
+    void Check() {
+        ASSERT_NO_FATAL_FAILURE(CheckCatalogue(h, model));
+        ASSERT_NO_FATAL_FAILURE(CheckFile(Slurp(Path("model.lib")), model));
+        ASSERT_NO_FATAL_FAILURE(CheckCopyReopens());
+    }
+
+    // Close, look at the clean file through a read-only handle, reopen for writing.
+    void CloseAndReopen() {
+        IRCloseLibrary(h);
+        h = nullptr;
+        model.Close();
+        ASSERT_NO_FATAL_FAILURE(CheckFile(Slurp(Path("model.lib")), model));
+        ASSERT_NO_FATAL_FAILURE(Reopen(IRModeReadOnly));
+        ASSERT_NO_FATAL_FAILURE(CheckCatalogue(h, model));
+        IRCloseLibrary(h);
+        h = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Reopen(IRModeWrite));
+    }
+
+    // Enough small records written and deleted to bring the slot table to 255, which
+    // compacts the file; sometimes a move of another record is what fills the 255th slot.
+    void Churn(std::string& step) {
+        model.extraSpace = 0;
+        IRSetExtraSpaceAmount(h, 0);
+        const int count = 255 + static_cast<int>(Below(6));
+        for (int i = 0; i < count; ++i) {
+            ASSERT_NO_FATAL_FAILURE(Write(Record({"Churn", "C", "c" + std::to_string(i)}, {})));
+        }
+        const bool moveLast = model.recordCount > static_cast<uint32_t>(count) && Chance(50);
+        step += moveLast ? " (ending in a move)" : "";
+        churnMoves += moveLast ? 1 : 0;
+        for (int i = 0; i < count; ++i) {
+            if (moveLast && model.freeSlotCount == 254) {
+                std::array<std::string, 3> key;
+                do key = LiveKey(); while (key[0] == "Churn");
+                const uint32_t at = model.Find(Fields(key));
+                ASSERT_NO_FATAL_FAILURE(Write(SizedRecord(key, model.extents[at].capacity, false)));
+            }
+            ASSERT_NO_FATAL_FAILURE(Delete({"Churn", "C", "c" + std::to_string(i)}));
+        }
+    }
+};
+
+TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
+    const char* seedText = std::getenv("VARNEL32_MODEL_SEED");
+    const char* secondsText = std::getenv("VARNEL32_MODEL_SECONDS");
+    const uint32_t seed = seedText ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10)) : 20261205u;
+    const double seconds = secondsText ? std::atof(secondsText) : 3.0;
+    std::printf("model run: seed %u (VARNEL32_MODEL_SEED), %.1f s (VARNEL32_MODEL_SECONDS)\n", seed, seconds);
+    rng.seed(seed);
+
+    h = CreateAndOpen("model.lib");
+    ASSERT_NE(h, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const uint32_t maxSteps = 20000;
+    uint32_t step = 0;
+    uint32_t counts[12] = {};
+    for (; step < maxSteps; ++step) {
+        if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > seconds) break;
+        std::string what;
+        const uint32_t r = Below(1000);
+        if (r < 330 || model.recordCount == 0) {
+            const auto key = RandomKey();
+            what = "write " + key[0] + "/" + key[1] + "/" + key[2];
+            ++counts[0];
+            Write(RandomRecord(key));
+        } else if (r < 450) {
+            const auto key = LiveKey();
+            what = "rewrite in place " + key[0] + "/" + key[1] + "/" + key[2];
+            ++counts[1];
+            Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, true));
+        } else if (r < 560) {
+            const auto key = LiveKey();
+            what = "rewrite larger " + key[0] + "/" + key[1] + "/" + key[2];
+            ++counts[2];
+            Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, false));
+        } else if (r < 780) {
+            const auto key = LiveKey();
+            what = "delete " + key[0] + "/" + key[1] + "/" + key[2];
+            ++counts[3];
+            Delete(key);
+        } else if (r < 820) {
+            const auto key = RandomKey();
+            what = "delete " + key[0] + "/" + key[1] + "/" + key[2] + ", which may be missing";
+            ++counts[4];
+            Delete(key);
+        } else if (r < 880) {
+            static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
+            model.extraSpace = amounts[Below(6)];
+            what = "extra space " + std::to_string(model.extraSpace);
+            ++counts[5];
+            EXPECT_EQ(IRSetExtraSpaceAmount(h, model.extraSpace), 1);
+        } else if (r < 910) {
+            what = "compact";
+            ++counts[6];
+            model.Compact();
+            EXPECT_EQ(IRCompactLibrary(h), 1);
+        } else if (r < 950) {
+            what = "close and reopen";
+            ++counts[7];
+            CloseAndReopen();
+        } else if (r < 970) {
+            const auto key = RandomKey();
+            what = "write beyond 65535 bytes";
+            ++counts[8];
+            Write(Record(key, {MakeEntry(1, 40000), MakeEntry(2, 30000)}));
+        } else if (r < 975) {
+            what = "churn to 255 slots";
+            ++counts[9];
+            Churn(what);
+        } else {
+            what = "close and reopen, then a write";
+            ++counts[7];
+            CloseAndReopen();
+            if (!HasFailure()) Write(RandomRecord(RandomKey()));
+        }
+        if (!HasFailure()) Check();
+        if (HasFailure()) {
+            FAIL() << "step " << step << ": " << what << " (VARNEL32_MODEL_SEED=" << seed << ")";
+        }
+    }
+    std::printf("model run: %u steps: %u writes, %u in place, %u larger, %u deletes, %u maybe-missing, "
+                "%u extra space, %u compactions, %u reopens, %u oversize, %u churns (%u ending in a move); %u records live\n",
+                step, counts[0], counts[1], counts[2], counts[3], counts[4], counts[5], counts[6],
+                counts[7], counts[8], counts[9], churnMoves, model.recordCount);
+    IRCloseLibrary(h);
+    h = nullptr;
+    model.Close();
+    CheckFile(Slurp(Path("model.lib")), model);
+}
+
+}  // namespace
+}  // namespace varnel32::test
