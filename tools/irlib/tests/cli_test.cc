@@ -8,6 +8,7 @@
 #include "cli_support.h"
 #include "format/blocks.h"
 #include "format/endian.h"
+#include "varnel32.h"
 
 namespace irlib::test {
 namespace {
@@ -92,6 +93,37 @@ protected:
         EXPECT_EQ(ReadBytes("bad.vlib"), damaged);
     }
 };
+
+// A record another program wrote, with an entry that is no IR signal: show gives its bytes in
+// hex, export reports it instead of guessing, and import never takes over its names.
+TEST_F(Irlib, RecordsOfOtherProgramsAreShownNotOverwritten) {
+    Ok({"create", "lib.vlib"});
+    uint8_t record[67 + 40 + 4] = {};
+    record[2] = 1;  // one entry
+    std::memcpy(record + 4, "Acme", 4);
+    std::memcpy(record + 25, "TVs", 3);
+    std::memcpy(record + 46, "Remote", 6);
+    record[67] = 0x55;  // a kind irlib does not know
+    record[67 + 3] = 4;  // dataLength
+    std::memcpy(record + 67 + 19, "Opaque", 6);
+    std::memcpy(record + 67 + 40, "\xDE\xAD\xBE\xEF", 4);
+    uint32_t status = 0;
+    LibraryHandle* lib = IROpenLibrary(0, nullptr, Path("lib.vlib").c_str(), IRModeWrite, 0, &status);
+    ASSERT_NE(lib, nullptr);
+    ASSERT_EQ(IRWriteRemoteRecord(lib, reinterpret_cast<const RemoteRecord*>(record)), 1);
+    IRCloseLibrary(lib);
+
+    const std::string show = Ok({"show", "lib.vlib", "Acme", "TVs", "Remote"});
+    EXPECT_NE(show.find("entry 0   unknown  not a signal (entry kind 85 is not an IR signal): de ad be ef"),
+              std::string::npos) << show;
+    EXPECT_NE(show.find("name=\"Opaque\""), std::string::npos) << show;
+    ExpectOneErrorLine(Run({"export", "lib.vlib", "out"}), "irlib: lib.vlib: Acme / TVs / Remote: not an IR remote");
+
+    WriteText("src/TVs/Acme/Remote.ir", kHead + Parsed("Power", "NEC", "01 00 00 00", "01 00 00 00"));
+    const std::string j = Ok({"import", "lib.vlib", "src", "--json"});
+    EXPECT_NE(j.find("\"takenBy\": \"(not an IR remote)\""), std::string::npos) << j;
+    EXPECT_NE(Ok({"show", "lib.vlib", "Acme", "TVs", "Remote"}).find("de ad be ef"), std::string::npos);
+}
 
 TEST_F(Irlib, UsageErrorsAndFailuresFollowTheExitStatusRules) {
     for (const std::vector<std::string>& args :
