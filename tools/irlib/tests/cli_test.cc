@@ -291,8 +291,15 @@ TEST_F(Irlib, FullSampleRoundTripsSignalForSignal) {
                              model + "\""), std::string::npos) << path;
         }
     }
+    // ... and so is every button name longer than 20 bytes.
+    size_t longButtons = 0;
+    for (const auto& [path, text] : in)
+        for (std::string line : LinesStartingWith(NormaliseIr(text), "name: "))
+            longButtons += line.size() - 6 > 20;
+    EXPECT_EQ(LinesStartingWith(j, "      \"level\": \"button\"").size(), longButtons);
+    EXPECT_GT(longButtons, 300u);
     for (const std::string& line : LinesStartingWith(j, "      \"stored\": \""))
-        EXPECT_LE(line.size() - 18 - 1, 20u + 2) << line;  // the quotes around at most 20 bytes
+        EXPECT_LE(line.size() - 18, 20u) << line;  // `      "stored": "` + at most 20 bytes + `"`
 
     Ok({"export", "lib.vlib", "out"});
     const auto out = ReadIrTree(Path("out"));
