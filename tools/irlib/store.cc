@@ -71,6 +71,16 @@ bool StoreRemote(Library& library, const std::string& path, const CatalogueNames
     }
     const auto count = static_cast<uint16_t>(parts.size());
 
+    // An earlier import of this path in the other layout (one record, or parts) is found
+    // by its names now and removed once the new layout is written.
+    auto holdsThisPath = [&](const std::string& model) {
+        if (!library.Exists(stored.manufacturer, stored.type, model)) return false;
+        const Identity id = IdentityOf(library, stored.manufacturer, stored.type, model);
+        return id.ours && id.path == path;
+    };
+    const bool otherLayout = count == 1 ? holdsThisPath(FitName(originals.model, "+1", originals.model))
+                                        : holdsThisPath(ShortenName(originals.model));
+
     std::vector<std::string> written;
     uint16_t oldParts = 0;
     auto undo = [&] {
@@ -135,10 +145,11 @@ bool StoreRemote(Library& library, const std::string& path, const CatalogueNames
     if (ShortenName(originals.model) != originals.model)
         result.shortened.push_back({"model", originals.model, result.stored.model});
 
-    // A remote that shrank since it was stored leaves parts beyond its new count behind.
-    if (oldParts > count) {
+    // A remote that grew or shrank since it was stored leaves records of its old layout
+    // behind; every new part says how many parts there are, the old ones do not agree.
+    if (otherLayout || (oldParts != 0 && oldParts != count)) {
         for (const StoredPart& p : FindParts(library, stored.manufacturer, stored.type, path))
-            if (p.part > count) library.Delete(stored.manufacturer, stored.type, p.model);
+            if (p.parts != count) library.Delete(stored.manufacturer, stored.type, p.model);
     }
     return true;
 }

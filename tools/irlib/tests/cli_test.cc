@@ -266,6 +266,27 @@ TEST_F(Irlib, ImportReportsCollisionsShortenedNamesSplitsAndSkips) {
     EXPECT_FALSE(fs::exists(Path("out2/Big/Maker/Huge.ir")));
 }
 
+// A file imported again after it grew past one record, or shrank back, leaves exactly one
+// copy of itself: the records of its old layout go.
+TEST_F(Irlib, ReimportingAFileThatGrewOrShrankKeepsOneCopy) {
+    std::string big = kHead;
+    for (int i = 0; i < 120; ++i) big += Raw("Key_" + std::to_string(i), 300, static_cast<uint32_t>(i));
+    const std::string small = kHead + Parsed("Power", "NEC", "01 00 00 00", "01 00 00 00");
+    Ok({"create", "lib.vlib"});
+    for (const std::string* text : std::vector<const std::string*>{&small, &big, &big, &small, &big}) {
+        WriteText("src/Big/Maker/Remote.ir", *text);
+        Ok({"import", "lib.vlib", "src"});
+        const std::string models = Ok({"ls", "lib.vlib", "Maker", "Big"});
+        EXPECT_EQ(models, text == &small ? "Remote\n" : "Remote+1\nRemote+2\n");
+        fs::remove_all(Path("out"));
+        Ok({"export", "lib.vlib", "out"});
+        const auto out = ReadIrTree(Path("out"));
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(NormaliseIr(out.begin()->second), NormaliseIr(*text));
+    }
+    EXPECT_EQ(Ok({"check", "lib.vlib"}), "ok\n");
+}
+
 TEST_F(Irlib, FullSampleRoundTripsSignalForSignal) {
     const std::string sample = std::string(IRLIB_SHARED_DATA) + "/flipper-irdb-sample";
     if (!fs::is_directory(sample)) GTEST_SKIP() << "skipped: " << sample << " is missing";
