@@ -29,7 +29,8 @@ Bytes BlankExtent(uint16_t capacity) {
     format::RecordHeader h;
     h.capacity = capacity;
     h.deleted = 1;
-    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.data(), format::kRecordHeaderSize);
+    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.data(),
+                                                             format::kRecordHeaderSize);
     format::Encode(h, head);
     format::Seal(format::BlockKind::Record, head);
     return blank;
@@ -105,7 +106,8 @@ TEST_F(FetchDelete, AFetchReturnsTheStoredRecordByteForByte) {
     LibraryHandle* h = CreateAndOpen("f.lib");
     Bytes none = MakeRemoteRecord("Sony", "TV", "Empty", {});
     const Bytes one = MakeRemoteRecord("Sony", "TV", "One", {MakeEntry(1, 10)});
-    Bytes three = MakeRemoteRecord("Sony", "TV", "Three", {MakeEntry(2, 0), MakeEntry(3, 300), MakeEntry(4, 7)});
+    Bytes three = MakeRemoteRecord("Sony", "TV", "Three",
+                                   {MakeEntry(2, 0), MakeEntry(3, 300), MakeEntry(4, 7)});
     FillAfterTerminator(three, 46, 0x77);  // the record header keeps these bytes, so does a fetch
     FillAfterTerminator(none, 4, 0x41);
     Put(h, none);
@@ -128,8 +130,13 @@ TEST_F(FetchDelete, AFetchReturnsTheStoredRecordByteForByte) {
     pt::ClearFaults();
     EXPECT_EQ(Write(h, *fetchedOne), 1);
     EXPECT_EQ(Fetch(h, "Sony", "TV", "One"), fetchedOne);
-    EXPECT_EQ(pt::CallCount(FaultCall::Write), 2u);  // in place: header, record; a fetch writes nothing
+    EXPECT_EQ(pt::CallCount(FaultCall::Write),
+              2u);  // in place: header, record; a fetch writes nothing
 
+    pt::InjectFault(FaultCall::Allocate, 1);  // the result block
+    EXPECT_EQ(Fetch(h, "Sony", "TV", "Three"), std::nullopt);
+    EXPECT_TRUE(pt::FaultFired());
+    pt::ClearFaults();
     EXPECT_EQ(Fetch(h, "Sony", "TV", "Two"), std::nullopt);
     EXPECT_EQ(Fetch(h, "Sony", "VCR", "One"), std::nullopt);
     const format::Name m = Field("Sony"), t = Field("TV"), mo = Field("One");
@@ -143,7 +150,8 @@ TEST_F(FetchDelete, AFetchReturnsTheStoredRecordByteForByte) {
 
 TEST_F(FetchDelete, DamageInAnyVerifiedBlockRefusesTheWholeRecord) {
     LibraryHandle* h = CreateAndOpen("d.lib");
-    const Bytes record = MakeRemoteRecord("M", "T", "r", {MakeEntry(1, 10), MakeEntry(2, 20), MakeEntry(3, 30)});
+    const Bytes record =
+        MakeRemoteRecord("M", "T", "r", {MakeEntry(1, 10), MakeEntry(2, 20), MakeEntry(3, 30)});
     const Bytes other = MakeRemoteRecord("M", "T", "other", {MakeEntry(4, 5)});
     Put(h, record);
     Put(h, other);
@@ -155,13 +163,13 @@ TEST_F(FetchDelete, DamageInAnyVerifiedBlockRefusesTheWholeRecord) {
         uint32_t at;
         bool refused;
     };
-    for (const Damage& d : {Damage{"record header magic", 1570, true},
-                            Damage{"record header name", 1570 + 17, true},
-                            Damage{"record header used size", 1570 + 8, true},
-                            Damage{"second entry header crc", 1570 + 137 + 5, true},
-                            Damage{"second entry head", 1570 + 137 + 30, true},
-                            Damage{"third entry magic", 1570 + 205, true},
-                            Damage{"data byte of the third entry", 1570 + 205 + 48 + 3, false}}) {
+    for (const Damage& d :
+         {Damage{"record header magic", 1570, true}, Damage{"record header name", 1570 + 17, true},
+          Damage{"record header used size", 1570 + 8, true},
+          Damage{"second entry header crc", 1570 + 137 + 5, true},
+          Damage{"second entry head", 1570 + 137 + 30, true},
+          Damage{"third entry magic", 1570 + 205, true},
+          Damage{"data byte of the third entry", 1570 + 205 + 48 + 3, false}}) {
         SCOPED_TRACE(d.what);
         Bytes file = intact;
         file[d.at] ^= 0x10;
@@ -240,9 +248,9 @@ TEST_F(FetchDelete, ADeletionBlanksTheExtentTwiceAndListsItInTheLowestEmptySlot)
     EXPECT_EQ(Fetch(h, "M", "T", "b"), std::nullopt);
     EXPECT_EQ(Models(h), (std::vector<std::string>{"a", "c", "d"}));
 
-    ASSERT_EQ(Delete(h, "d"), 1);      // slot 1
+    ASSERT_EQ(Delete(h, "d"), 1);                 // slot 1
     Put(h, MakeRemoteRecord("M", "T", "e", {}));  // takes slot 0 (227 >= 79) whole
-    ASSERT_EQ(Delete(h, "c"), 1);      // the lowest empty slot is 0 again, not 2
+    ASSERT_EQ(Delete(h, "c"), 1);                 // the lowest empty slot is 0 again, not 2
     file = ReadFile(Path("del.lib"));
     header = DecodeHeaderOf(file);
     EXPECT_EQ(header.freeSlots[0].offset, 1934u);
@@ -354,7 +362,8 @@ TEST_F(FetchDelete, FailedStepsOfADeletionKeepIndexAndCountersInStep) {
     EXPECT_EQ(Models(h), (std::vector<std::string>{"a", "b", "d"}));
     IRCloseLibrary(h);
     for (uint32_t i = 0; i < header.recordCount; ++i) {
-        EXPECT_NE(format::Load32(file.data() + header.dataEnd + 71 * i + 67), header.freeSlots[0].offset);
+        EXPECT_NE(format::Load32(file.data() + header.dataEnd + 71 * i + 67),
+                  header.freeSlots[0].offset);
     }
 }
 

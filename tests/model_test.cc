@@ -179,12 +179,15 @@ private:
         const Name m = format::NameFromString(raw[0].data());
         const Name t = format::NameFromString(raw[1].data());
         const Name mo = format::NameFromString(raw[2].data());
-        auto maker = std::find_if(tree.begin(), tree.end(),
-                                  [&](const MakerNode& n) { return SameName(n.name.data(), m.data()); });
+        auto maker = std::find_if(tree.begin(), tree.end(), [&](const MakerNode& n) {
+            return SameName(n.name.data(), m.data());
+        });
         if (maker == tree.end()) maker = tree.insert(tree.end(), MakerNode{m, {}});
-        auto type = std::find_if(maker->types.begin(), maker->types.end(),
-                                 [&](const TypeNode& n) { return SameName(n.name.data(), t.data()); });
-        if (type == maker->types.end()) type = maker->types.insert(maker->types.end(), TypeNode{t, {}});
+        auto type = std::find_if(maker->types.begin(), maker->types.end(), [&](const TypeNode& n) {
+            return SameName(n.name.data(), t.data());
+        });
+        if (type == maker->types.end())
+            type = maker->types.insert(maker->types.end(), TypeNode{t, {}});
         type->models.push_back(ModelNode{mo, offset});
     }
 
@@ -242,7 +245,9 @@ protected:
     std::string Mangle(std::string name) {
         for (char& c : name) {
             if (std::isalpha(static_cast<unsigned char>(c)) && Chance(40)) {
-                c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+                c = static_cast<char>(std::isupper(static_cast<unsigned char>(c))
+                                          ? std::tolower(c)
+                                          : std::toupper(c));
             }
         }
         return name;
@@ -280,10 +285,12 @@ protected:
     Bytes SizedRecord(const std::array<std::string, 3>& key, uint16_t capacity, bool fits) {
         if (fits) {
             if (capacity < 127 || Chance(10)) return Record(key, {});
-            return Record(key, {MakeEntry(rng(), static_cast<uint16_t>(Below(capacity - 127u + 1)))});
+            return Record(key,
+                          {MakeEntry(rng(), static_cast<uint16_t>(Below(capacity - 127u + 1)))});
         }
         const uint32_t length = capacity - 127u + 1 + Below(300);
-        return Record(key, {MakeEntry(rng(), static_cast<uint16_t>(std::min<uint32_t>(length, 65000)))});
+        return Record(key,
+                      {MakeEntry(rng(), static_cast<uint16_t>(std::min<uint32_t>(length, 65000)))});
     }
     std::array<Name, 3> Fields(const std::array<std::string, 3>& key) {
         return {Field(key[0]), Field(key[1]), Field(key[2])};
@@ -291,12 +298,14 @@ protected:
 
     void Write(const Bytes& record) {
         const int32_t expected = model.Write(record);
-        ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), expected);
+        ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())),
+                  expected);
     }
     void Delete(const std::array<std::string, 3>& key) {
         const auto names = Fields({Mangle(key[0]), Mangle(key[1]), Mangle(key[2])});
         const int32_t expected = model.Delete(names);
-        ASSERT_EQ(IRDeleteRemoteRecord(h, names[0].data(), names[1].data(), names[2].data()), expected);
+        ASSERT_EQ(IRDeleteRemoteRecord(h, names[0].data(), names[1].data(), names[2].data()),
+                  expected);
     }
     void Reopen(uint32_t mode) {
         h = Open(Path("model.lib"), mode);
@@ -308,15 +317,19 @@ protected:
         ASSERT_EQ(TakeList(IRFindAllManufacturers(handle)), NameListOf(NamesOfNodes(m.tree)));
         for (const auto& maker : m.tree) {
             const std::string mk = Mangle(maker.name.data());
-            ASSERT_EQ(TakeList(IRFindAllTypes(handle, mk.c_str())), NameListOf(NamesOfNodes(maker.types)));
+            ASSERT_EQ(TakeList(IRFindAllTypes(handle, mk.c_str())),
+                      NameListOf(NamesOfNodes(maker.types)));
             for (const auto& type : maker.types) {
                 const std::string ty = Mangle(type.name.data());
                 ASSERT_EQ(TakeList(IRFindAllModels(handle, mk.c_str(), ty.c_str())),
                           NameListOf(NamesOfNodes(type.models)));
                 for (const auto& model : type.models) {
                     const auto names = Fields({mk, ty, Mangle(model.name.data())});
-                    ASSERT_EQ(IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(), names[2].data()), 1);
-                    ASSERT_EQ(TakeRecord(IRFetchRemoteRecord(handle, names[0].data(), names[1].data(), names[2].data())),
+                    ASSERT_EQ(IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(),
+                                                      names[2].data()),
+                              1);
+                    ASSERT_EQ(TakeRecord(IRFetchRemoteRecord(handle, names[0].data(),
+                                                             names[1].data(), names[2].data())),
                               m.extents.at(model.offset).fetched)
                         << maker.name.data() << "/" << type.name.data() << "/" << model.name.data();
                 }
@@ -325,8 +338,12 @@ protected:
         const auto missing = RandomKey();
         if (m.Find(Fields(missing)) == 0) {
             const auto names = Fields(missing);
-            ASSERT_EQ(IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(), names[2].data()), 0);
-            ASSERT_EQ(IRFetchRemoteRecord(handle, names[0].data(), names[1].data(), names[2].data()), nullptr);
+            ASSERT_EQ(
+                IRDoesRemoteRecordExist(handle, names[0].data(), names[1].data(), names[2].data()),
+                0);
+            ASSERT_EQ(
+                IRFetchRemoteRecord(handle, names[0].data(), names[1].data(), names[2].data()),
+                nullptr);
         }
     }
 
@@ -370,8 +387,8 @@ protected:
 
     static std::string KeyOf(const format::IndexEntry& e) {
         return std::string(e.manufacturer.begin(), e.manufacturer.end()) +
-               std::string(e.type.begin(), e.type.end()) + std::string(e.model.begin(), e.model.end()) +
-               "@" + std::to_string(e.recordOffset);
+               std::string(e.type.begin(), e.type.end()) +
+               std::string(e.model.begin(), e.model.end()) + "@" + std::to_string(e.recordOffset);
     }
 
     // A copy of the file as it stands opens like the file would after a crash: read-only
@@ -423,7 +440,8 @@ protected:
         for (int i = 0; i < count; ++i) {
             if (moveLast && model.freeSlotCount == 254) {
                 std::array<std::string, 3> key;
-                do key = LiveKey(); while (key[0] == "Churn");
+                do key = LiveKey();
+                while (key[0] == "Churn");
                 const uint32_t at = model.Find(Fields(key));
                 ASSERT_NO_FATAL_FAILURE(Write(SizedRecord(key, model.extents[at].capacity, false)));
             }
@@ -435,9 +453,11 @@ protected:
 TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
     const char* seedText = std::getenv("VARNEL32_MODEL_SEED");
     const char* secondsText = std::getenv("VARNEL32_MODEL_SECONDS");
-    const uint32_t seed = seedText ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10)) : 20261205u;
+    const uint32_t seed =
+        seedText ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10)) : 20261205u;
     const double seconds = secondsText ? std::atof(secondsText) : 3.0;
-    std::printf("model run: seed %u (VARNEL32_MODEL_SEED), %.1f s (VARNEL32_MODEL_SECONDS)\n", seed, seconds);
+    std::printf("model run: seed %u (VARNEL32_MODEL_SEED), %.1f s (VARNEL32_MODEL_SECONDS)\n", seed,
+                seconds);
     rng.seed(seed);
 
     h = CreateAndOpen("model.lib");
@@ -447,7 +467,9 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
     uint32_t step = 0;
     uint32_t counts[12] = {};
     for (; step < maxSteps; ++step) {
-        if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > seconds) break;
+        if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
+            seconds)
+            break;
         std::string what;
         const uint32_t r = Below(1000);
         if (r < 330 || model.recordCount == 0) {
@@ -510,10 +532,12 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
             FAIL() << "step " << step << ": " << what << " (VARNEL32_MODEL_SEED=" << seed << ")";
         }
     }
-    std::printf("model run: %u steps: %u writes, %u in place, %u larger, %u deletes, %u maybe-missing, "
-                "%u extra space, %u compactions, %u reopens, %u oversize, %u churns (%u ending in a move); %u records live\n",
-                step, counts[0], counts[1], counts[2], counts[3], counts[4], counts[5], counts[6],
-                counts[7], counts[8], counts[9], churnMoves, model.recordCount);
+    std::printf(
+        "model run: %u steps: %u writes, %u in place, %u larger, %u deletes, %u maybe-missing, "
+        "%u extra space, %u compactions, %u reopens, %u oversize, %u churns (%u ending in a move); "
+        "%u records live\n",
+        step, counts[0], counts[1], counts[2], counts[3], counts[4], counts[5], counts[6],
+        counts[7], counts[8], counts[9], churnMoves, model.recordCount);
     IRCloseLibrary(h);
     h = nullptr;
     model.Close();

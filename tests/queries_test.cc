@@ -184,7 +184,8 @@ TEST_F(Queries, ANameFieldWithoutTerminatorMatchesNothing) {
     Bytes unterminated = MakeRemoteRecord("Sony", "TV", twenty, {});
     unterminated[46 + 20] = 'U';
     const Bytes before = ReadFile(Path("long.lib"));
-    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(unterminated.data())), 0);
+    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(unterminated.data())),
+              0);
     EXPECT_EQ(ReadFile(Path("long.lib")), before);
     IRCloseLibrary(h);
 }

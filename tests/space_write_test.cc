@@ -22,7 +22,8 @@ namespace pt = platform::testing;
 // A record whose used size is exactly `used` (79, or at least 127 with one entry).
 Bytes RecordOfUsedSize(const std::string& model, uint32_t used, uint32_t seed = 1) {
     if (used == 79) return MakeRemoteRecord("Maker", "Type", model, {});
-    return MakeRemoteRecord("Maker", "Type", model, {MakeEntry(seed, static_cast<uint16_t>(used - 127))});
+    return MakeRemoteRecord("Maker", "Type", model,
+                            {MakeEntry(seed, static_cast<uint16_t>(used - 127))});
 }
 
 Bytes Slice(const Bytes& file, size_t offset, size_t length) {
@@ -46,14 +47,16 @@ protected:
         const format::Name m = Field(maker), t = Field(type), mo = Field(model);
         return TakeRecord(IRFetchRemoteRecord(h, m.data(), t.data(), mo.data()));
     }
-    format::LibraryHeader Header(const std::string& name) { return DecodeHeaderOf(ReadFile(Path(name))); }
+    format::LibraryHeader Header(const std::string& name) {
+        return DecodeHeaderOf(ReadFile(Path(name)));
+    }
 };
 
 TEST_F(SpaceWrite, AppendedRecordsHaveTheWorkedSizesAndExactImages) {
     LibraryHandle* h = CreateAndOpen("a.lib");
     Bytes one = MakeRemoteRecord("Sony", "TV", "KV-1", {MakeEntry(1, 10)});
-    FillAfterTerminator(one, 25, 0x33);     // kept in the record header, byte for byte
-    format::Store16(one.data(), 0xBEEF);   // the used-size field is not read on write
+    FillAfterTerminator(one, 25, 0x33);   // kept in the record header, byte for byte
+    format::Store16(one.data(), 0xBEEF);  // the used-size field is not read on write
     pt::ClearFaults();
     Put(h, one);
     // One header write by the space search, one by the write, then the record.
@@ -148,8 +151,8 @@ TEST_F(SpaceWrite, ARewriteThatFitsStaysInPlaceAndLeavesHeaderAndIndexAlone) {
 
     // Other letter case, more entries, and an extra space that would ask for far more.
     ASSERT_EQ(IRSetExtraSpaceAmount(h, 5000), 1);
-    const Bytes bigger = MakeRemoteRecord("SONY", "tv", "kv-1",
-                                          {MakeEntry(2, 100), MakeEntry(3, 100), MakeEntry(4, 100)});
+    const Bytes bigger = MakeRemoteRecord(
+        "SONY", "tv", "kv-1", {MakeEntry(2, 100), MakeEntry(3, 100), MakeEntry(4, 100)});
     pt::ClearFaults();
     Put(h, bigger);
     EXPECT_EQ(pt::CallCount(FaultCall::Write), 2u);  // the write's header, then the record
@@ -196,9 +199,9 @@ TEST_F(SpaceWrite, ARecordThatOutgrowsItsExtentMovesAfterItsOldExtentIsListed) {
     ASSERT_EQ(IRSetExtraSpaceAmount(h, 300 - 79), 1);
     Put(h, RecordOfUsedSize("pad", 79));  // 1570, capacity 300
     ASSERT_EQ(IRSetExtraSpaceAmount(h, 0), 1);
-    Put(h, RecordOfUsedSize("m", 137));   // 1870, capacity 137
-    Put(h, RecordOfUsedSize("keep", 79)); // 2007
-    ASSERT_EQ(Delete(h, "pad"), 1);       // slot 0 = (1570, 300)
+    Put(h, RecordOfUsedSize("m", 137));    // 1870, capacity 137
+    Put(h, RecordOfUsedSize("keep", 79));  // 2007
+    ASSERT_EQ(Delete(h, "pad"), 1);        // slot 0 = (1570, 300)
 
     // Used size 200 does not fit 137: the old extent goes to slot 1 first, then the search
     // takes slot 0. (Searching first would have put the old extent into slot 0.)
@@ -266,7 +269,11 @@ TEST_F(SpaceWrite, TheHeaderIsDirtyOnDiskBeforeAnyRecordByte) {
              ASSERT_EQ(Delete(h, "gone"), 1);
          },
          RecordOfUsedSize("new", 150), 1024},
-        {"moved", [&](LibraryHandle* h) { Put(h, one); Put(h, RecordOfUsedSize("x", 79)); },
+        {"moved",
+         [&](LibraryHandle* h) {
+             Put(h, one);
+             Put(h, RecordOfUsedSize("x", 79));
+         },
          MakeRemoteRecord("Sony", "TV", "KV-1", {MakeEntry(4, 2000)}), 0, 1570, 1161},
     };
     for (const Case& c : cases) {
@@ -286,7 +293,10 @@ TEST_F(SpaceWrite, TheHeaderIsDirtyOnDiskBeforeAnyRecordByte) {
                 if (child == nullptr) return 1;
                 IRSetExtraSpaceAmount(child, c.extraSpace);
                 pt::InjectFault(FaultCall::Write, k, FaultEffect::Crash);
-                return IRWriteRemoteRecord(child, reinterpret_cast<const RemoteRecord*>(c.record.data())) == 1 ? 0 : 2;
+                return IRWriteRemoteRecord(
+                           child, reinterpret_cast<const RemoteRecord*>(c.record.data())) == 1
+                           ? 0
+                           : 2;
             });
             if (status != platform::kCrashExitStatus) break;
             ++crashes;
@@ -300,9 +310,11 @@ TEST_F(SpaceWrite, TheHeaderIsDirtyOnDiskBeforeAnyRecordByte) {
             const bool recordBytesChanged =
                 !std::equal(file.begin() + 1570, file.end(), expected.begin() + 1570);
             if (recordBytesChanged) {
-                ASSERT_TRUE(format::Verify(format::BlockKind::Header, std::span<const uint8_t>(file.data(), 1570)))
+                ASSERT_TRUE(format::Verify(format::BlockKind::Header,
+                                           std::span<const uint8_t>(file.data(), 1570)))
                     << "crash after write " << k;
-                EXPECT_EQ(DecodeHeaderOf(file).dirty, 1) << "record bytes before the dirty header, write " << k;
+                EXPECT_EQ(DecodeHeaderOf(file).dirty, 1)
+                    << "record bytes before the dirty header, write " << k;
             }
         }
         EXPECT_EQ(status, 0) << "the write did not complete without a fault";
@@ -316,12 +328,17 @@ TEST_F(SpaceWrite, RecordsBeyondSixteenBitsAreRefusedBeforeAnythingIsTouched) {
     const Bytes before = ReadFile(Path("limit.lib"));
     pt::ClearFaults();
     // 79 + 2 * (48 + 40000) = 80175: a 16-bit sum would wrap to 14639.
-    const Bytes wraps = MakeRemoteRecord("Maker", "Type", "wide", {MakeEntry(1, 40000), MakeEntry(2, 40000)});
+    const Bytes wraps =
+        MakeRemoteRecord("Maker", "Type", "wide", {MakeEntry(1, 40000), MakeEntry(2, 40000)});
     EXPECT_EQ(Write(h, wraps), 0);
     // Used size 65000 fits, but not with the default 1024 bytes of extra space (66024 would
     // wrap to a 488-byte image).
     const Bytes r65000 = RecordOfUsedSize("big", 65000);
     EXPECT_EQ(Write(h, r65000), 0);
+    // So is a record whose image cannot be allocated.
+    pt::InjectFault(FaultCall::Allocate, 1);
+    EXPECT_EQ(Write(h, RecordOfUsedSize("small", 200)), 0);
+    EXPECT_TRUE(pt::FaultFired());
     EXPECT_EQ(pt::CallCount(FaultCall::Write), 0u);
     EXPECT_EQ(pt::CallCount(FaultCall::Read), 0u);
     EXPECT_EQ(ReadFile(Path("limit.lib")), before);
@@ -348,7 +365,8 @@ TEST_F(SpaceWrite, HandlesThatMayNotWriteLeaveTheFileAsItWas) {
     const Bytes stored = MakeRemoteRecord("Sony", "TV", "KV-1", {MakeEntry(1, 10)});
     Put(h, stored);
     EXPECT_EQ(IRWriteRemoteRecord(h, nullptr), 0);
-    EXPECT_EQ(IRWriteRemoteRecord(nullptr, reinterpret_cast<const RemoteRecord*>(stored.data())), 0);
+    EXPECT_EQ(IRWriteRemoteRecord(nullptr, reinterpret_cast<const RemoteRecord*>(stored.data())),
+              0);
     IRCloseLibrary(h);
     const Bytes before = ReadFile(Path("ro.lib"));
 

@@ -56,10 +56,11 @@ std::string Triple(const format::RecordHeader& h) {
         }
         if (!format::Verify(format::BlockKind::Entry,
                             std::span<const uint8_t>(file.data() + p, format::kEntryHeaderSize))) {
-            return AssertionFailure() << "entry " << i << " of the record at " << extent.offset
-                                      << " does not verify";
+            return AssertionFailure()
+                   << "entry " << i << " of the record at " << extent.offset << " does not verify";
         }
-        p += format::kEntryHeaderSize + format::Load16(file.data() + p + format::kEntryDataLengthOffset);
+        p += format::kEntryHeaderSize +
+             format::Load16(file.data() + p + format::kEntryDataLengthOffset);
     }
     if (p != end) {
         return AssertionFailure() << "the entries of the record at " << extent.offset << " end at "
@@ -110,7 +111,8 @@ bool SameName(const char* a, const char* b) {
     std::set<std::string> liveNames;
     for (uint32_t pos = format::kRecordAreaStart; pos < h.dataEnd;) {
         if (pos + format::kRecordHeaderSize > h.dataEnd) {
-            return AssertionFailure() << "the extent at " << pos << " runs past dataEnd " << h.dataEnd;
+            return AssertionFailure()
+                   << "the extent at " << pos << " runs past dataEnd " << h.dataEnd;
         }
         const std::span<const uint8_t> rh(file.data() + pos, format::kRecordHeaderSize);
         if (!format::Verify(format::BlockKind::Record, rh)) {
@@ -123,11 +125,13 @@ bool SameName(const char* a, const char* b) {
                                       << ", dataEnd is " << h.dataEnd;
         }
         if (r.deleted != 0) {
-            const bool blank = r.deleted == 1 && r.usedSize == 0 && r.entryCount == 0 &&
-                               r.manufacturer == format::Name{} && r.type == format::Name{} &&
-                               r.model == format::Name{} &&
-                               AllZero(file, pos + format::kRecordHeaderSize, pos + size_t{r.capacity});
-            if (!blank) return AssertionFailure() << "the deleted extent at " << pos << " is not blank";
+            const bool blank =
+                r.deleted == 1 && r.usedSize == 0 && r.entryCount == 0 &&
+                r.manufacturer == format::Name{} && r.type == format::Name{} &&
+                r.model == format::Name{} &&
+                AllZero(file, pos + format::kRecordHeaderSize, pos + size_t{r.capacity});
+            if (!blank)
+                return AssertionFailure() << "the deleted extent at " << pos << " is not blank";
             ++deleted;
         } else {
             if (r.usedSize < format::kRecordHeaderSize || r.usedSize > r.capacity) {
@@ -136,7 +140,8 @@ bool SameName(const char* a, const char* b) {
             }
             if (!format::HasTerminator(r.manufacturer) || !format::HasTerminator(r.type) ||
                 !format::HasTerminator(r.model)) {
-                return AssertionFailure() << "a name of the record at " << pos << " is unterminated";
+                return AssertionFailure()
+                       << "a name of the record at " << pos << " is unterminated";
             }
             if (auto entries = CheckEntries(file, extent); !entries) return entries;
             std::string key = Triple(r);
@@ -153,7 +158,8 @@ bool SameName(const char* a, const char* b) {
 
     // 2 to 4: counters and free slots describe the extents.
     if (h.recordCount != live) {
-        return AssertionFailure() << "recordCount " << h.recordCount << " but " << live << " live extents";
+        return AssertionFailure() << "recordCount " << h.recordCount << " but " << live
+                                  << " live extents";
     }
     if (h.freeSlotCount != deleted) {
         return AssertionFailure() << "freeSlotCount " << h.freeSlotCount << " but " << deleted
@@ -169,8 +175,9 @@ bool SameName(const char* a, const char* b) {
         }
         ++occupied;
         bytes += slot.size;
-        const auto match = std::find_if(view.extents.begin(), view.extents.end(),
-                                        [&](const ExtentView& e) { return e.offset == slot.offset; });
+        const auto match =
+            std::find_if(view.extents.begin(), view.extents.end(),
+                         [&](const ExtentView& e) { return e.offset == slot.offset; });
         if (match == view.extents.end() || match->header.deleted == 0 ||
             match->header.capacity != slot.size) {
             return AssertionFailure() << "slot " << i << " (" << slot.offset << ", " << slot.size
@@ -181,7 +188,8 @@ bool SameName(const char* a, const char* b) {
         }
     }
     if (occupied != h.freeSlotCount) {
-        return AssertionFailure() << occupied << " occupied slots, freeSlotCount " << h.freeSlotCount;
+        return AssertionFailure() << occupied << " occupied slots, freeSlotCount "
+                                  << h.freeSlotCount;
     }
     if (bytes != h.freeBytes) {
         return AssertionFailure() << "freeBytes " << h.freeBytes << ", slots hold " << bytes;
@@ -191,8 +199,8 @@ bool SameName(const char* a, const char* b) {
     if (h.dirty == 0) {
         const size_t indexEnd = h.dataEnd + format::kIndexEntrySize * size_t{h.recordCount};
         if (file.size() < indexEnd) {
-            return AssertionFailure() << "a clean file of " << file.size()
-                                      << " bytes is too short for its index";
+            return AssertionFailure()
+                   << "a clean file of " << file.size() << " bytes is too short for its index";
         }
         std::set<uint32_t> named;
         for (uint32_t i = 0; i < h.recordCount; ++i) {
@@ -247,7 +255,8 @@ Bytes RecordImageOf(const Bytes& remote, uint16_t capacity) {
     std::memcpy(h.manufacturer.data(), remote.data() + 4, 21);
     std::memcpy(h.type.data(), remote.data() + 25, 21);
     std::memcpy(h.model.data(), remote.data() + 46, 21);
-    const std::span<uint8_t, format::kRecordHeaderSize> head(image.data(), format::kRecordHeaderSize);
+    const std::span<uint8_t, format::kRecordHeaderSize> head(image.data(),
+                                                             format::kRecordHeaderSize);
     format::Encode(h, head);
     format::Seal(format::BlockKind::Record, head);
     size_t from = 67, to = format::kRecordHeaderSize;
@@ -284,7 +293,8 @@ Bytes NameListOf(const std::vector<std::string>& names) {
     Bytes list(2 + 21 * names.size(), 0);
     format::Store16(list.data(), static_cast<uint16_t>(names.size()));
     for (size_t i = 0; i < names.size(); ++i) {
-        std::memcpy(list.data() + 2 + 21 * i, names[i].data(), std::min<size_t>(names[i].size(), 20));
+        std::memcpy(list.data() + 2 + 21 * i, names[i].data(),
+                    std::min<size_t>(names[i].size(), 20));
     }
     return list;
 }

@@ -33,8 +33,7 @@ struct FileView {
 // Checks every invariant of `file` and fills `view` as far as it could take the file apart.
 // On failure the message names the first broken promise.
 ::testing::AssertionResult CheckFileInvariants(const Bytes& file, FileView* view = nullptr);
-::testing::AssertionResult CheckFileInvariantsAt(const std::string& path,
-                                                 FileView* view = nullptr);
+::testing::AssertionResult CheckFileInvariantsAt(const std::string& path, FileView* view = nullptr);
 
 // Names compared the way the library compares them: ASCII letters of either case are equal.
 bool SameName(const char* a, const char* b);
