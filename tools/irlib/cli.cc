@@ -8,18 +8,18 @@
 namespace irlib {
 namespace {
 
-const OptionSpec kJson{"--json", nullptr, "print the result as JSON"};
-const OptionSpec kOverride{"--override-protection", nullptr,
+const OptionDef kJson{"--json", nullptr, "print the result as JSON"};
+const OptionDef kOverride{"--override-protection", nullptr,
                            "write to a write-protected library anyway"};
-const OptionSpec kExtraSpace{"--extra-space", "N",
+const OptionDef kExtraSpace{"--extra-space", "N",
                              "spare bytes per record for later growth (default 0)"};
 
-void PrintCommandHelp(const CommandSpec& c) {
+void PrintCommandHelp(const CommandDef& c) {
     std::printf("usage: irlib %s %s%s\n\n%s\n%s", c.name, c.synopsis,
                 c.options.empty() ? "" : " [options]", c.summary, c.help);
     if (!c.options.empty()) {
         std::printf("\noptions:\n");
-        for (const OptionSpec& o : c.options) {
+        for (const OptionDef& o : c.options) {
             std::string left = o.name;
             if (o.value) left += std::string(" ") + o.value;
             std::printf("  %-24s %s\n", left.c_str(), o.help);
@@ -33,14 +33,14 @@ void PrintOverview() {
         "usage: irlib COMMAND [arguments] [options]\n\n"
         "Looks inside, checks, repairs and fills varnel32 library files of IR remotes.\n\n"
         "commands:\n");
-    for (const CommandSpec& c : Commands()) std::printf("  %-9s %s\n", c.name, c.summary);
+    for (const CommandDef& c : Commands()) std::printf("  %-9s %s\n", c.name, c.summary);
     std::printf(
         "\n'irlib COMMAND --help' describes one command. Exit status: 0 success, 1 failure\n"
         "(one line on standard error names the file and the reason), 2 bad usage.\n");
 }
 
-const OptionSpec* FindOption(const CommandSpec& c, const std::string& name) {
-    for (const OptionSpec& o : c.options)
+const OptionDef* FindOption(const CommandDef& c, const std::string& name) {
+    for (const OptionDef& o : c.options)
         if (name == o.name) return &o;
     return nullptr;
 }
@@ -80,8 +80,8 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& out)
     return true;
 }
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands = {
+const std::vector<CommandDef>& Commands() {
+    static const std::vector<CommandDef> commands = {
         {"create", "FILE", "create an empty library file",
          "An existing file is left alone unless --force is given.\n",
          {{"--kind", "KIND", "infrared (default), command or kind8"},
@@ -150,7 +150,7 @@ int Main(int argc, char** argv) {
     const std::string first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
         if (first == "help" && argc > 2) {
-            for (const CommandSpec& c : Commands())
+            for (const CommandDef& c : Commands())
                 if (argv[2] == std::string(c.name)) {
                     PrintCommandHelp(c);
                     return kExitOk;
@@ -164,8 +164,8 @@ int Main(int argc, char** argv) {
         std::printf("irlib 1.0\n");
         return kExitOk;
     }
-    const CommandSpec* command = nullptr;
-    for (const CommandSpec& c : Commands())
+    const CommandDef* command = nullptr;
+    for (const CommandDef& c : Commands())
         if (first == c.name) command = &c;
     if (command == nullptr) return UsageError("", "unknown command '" + first + "'");
 
@@ -193,12 +193,12 @@ int Main(int argc, char** argv) {
             value = a.substr(eq + 1);
             a.resize(eq);
         }
-        const OptionSpec* spec = FindOption(*command, a);
-        if (spec == nullptr) return UsageError(command->name, "unknown option " + a);
-        if (spec->value != nullptr && !inlineValue) {
+        const OptionDef* option = FindOption(*command, a);
+        if (option == nullptr) return UsageError(command->name, "unknown option " + a);
+        if (option->value != nullptr && !inlineValue) {
             if (i + 1 >= argc) return UsageError(command->name, a + " needs a value");
             value = argv[++i];
-        } else if (spec->value == nullptr && inlineValue) {
+        } else if (option->value == nullptr && inlineValue) {
             return UsageError(command->name, a + " takes no value");
         }
         args.options[a] = value;

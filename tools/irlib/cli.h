@@ -22,24 +22,24 @@ struct Args {
     std::string Get(const std::string& option, const std::string& fallback = "") const;
 };
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;  // with its dashes
     const char* value; // the value's placeholder, or nullptr for a flag
     const char* help;
 };
 
-struct CommandSpec {
+struct CommandDef {
     const char* name;
     const char* synopsis;  // the positional arguments
     const char* summary;   // one line for the command list
     const char* help;      // the rest of --help
-    std::vector<OptionSpec> options;
+    std::vector<OptionDef> options;
     size_t minArgs;
     size_t maxArgs;  // SIZE_MAX for "any number"
     int (*run)(const Args&);
 };
 
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandDef>& Commands();
 
 // Runs the whole command line; the process's exit status.
 int Main(int argc, char** argv);
