@@ -429,5 +429,30 @@ TEST_F(SpaceWrite, FailuresOfTheSpaceSearchKeepIndexAndCountersInStep) {
     EXPECT_EQ(view.index.size(), 1u);
 }
 
+TEST_F(SpaceWrite, ARecordTheIndexCouldNotTakeIsNeverPlacedTwice) {
+    LibraryHandle* h = CreateAndOpen("lost.lib");
+    Put(h, MakeRemoteRecord("Sony", "TV", "KV-1", {}));
+    const Bytes second = MakeRemoteRecord("Sony", "TV", "KV-2", {MakeEntry(1, 10)});
+    // The record is placed, counted and written, but its model node cannot be allocated.
+    pt::InjectFault(FaultCall::Resize, 1);
+    EXPECT_EQ(Write(h, second), 1);
+    EXPECT_TRUE(pt::FaultFired());
+    pt::ClearFaults();
+    // The tree no longer knows the record, so writing the same names again would place a
+    // second live record under them, which no rebuild of the index could then accept.
+    EXPECT_EQ(Write(h, second), 0);
+    EXPECT_EQ(Delete(h, "KV-1", "Sony", "TV"), 0);
+    IRCloseLibrary(h);
+    EXPECT_EQ(DecodeHeaderOf(ReadFile(Path("lost.lib"))).dirty, 1);
+
+    // The next open for writing rebuilds the catalogue from the records.
+    h = Open(Path("lost.lib"), IRModeWrite);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(TakeList(IRFindAllModels(h, "Sony", "TV")), NameListOf({"KV-1", "KV-2"}));
+    EXPECT_EQ(Fetch(h, "Sony", "TV", "KV-2"), FetchedImageOf(second));
+    IRCloseLibrary(h);
+    EXPECT_TRUE(CheckFileInvariantsAt(Path("lost.lib")));
+}
+
 }  // namespace
 }  // namespace varnel32::test

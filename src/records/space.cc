@@ -82,10 +82,15 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     handle->modified = 1;
     header.dirty = 1;
     if (!format::WriteHeader(fd, header)) return 0;
-    // A refused insert (memory ran out) leaves the tree one key short of recordCount; the
-    // index save notices that and leaves the file dirty for a rebuild.
-    index::AddIndexEntry(handle->index,
-                         index::MakeKey(image.manufacturer, image.type, image.model, place));
+    // A refused insert (memory ran out) leaves the tree one key short of recordCount. The
+    // record is placed all the same, but the handle can no longer find it: a later write
+    // under its names would place it a second time, and no rebuild accepts two live records
+    // with one set of names. So the handle stops changing the file and saving its tree; the
+    // file stays dirty and the next open for writing rebuilds the index from the records.
+    if (index::AddIndexEntry(handle->index, index::MakeKey(image.manufacturer, image.type,
+                                                           image.model, place)) == 0) {
+        handle->indexIncomplete = true;
+    }
     return place;
 }
 
