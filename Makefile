@@ -1,11 +1,19 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
-# sanitizer builds, and the Windows checks), `make demo` runs the command-line tour.
+# sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
+# each fuzzer and a short torture run), `make demo` runs the command-line tour.
+# `make crash` prints the crash-point table, `make fuzz` fuzzes for longer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 CMAKE ?= cmake
+FUZZ_SECONDS ?= 300
+TEST_FUZZ_SECONDS ?= 60
+TORTURE_SECONDS ?= 20
 
-.PHONY: all build asan test test-release test-asan test-windows demo bench clean
+.PHONY: all build asan test test-release test-asan test-windows demo bench clean \
+  test-tsan fuzz-build fuzz test-fuzz torture crash
 
 all: build
 
@@ -31,7 +39,40 @@ test-asan: asan
 test-windows:
 	@if [ -x scripts/windows-test.sh ]; then scripts/windows-test.sh; fi
 
-test: test-release test-asan test-windows
+test: test-release test-asan test-windows test-tsan test-fuzz torture
+
+# ---- Reliability -------------------------------------------------------------------------
+$(TSAN_BUILD)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL32_TSAN=ON \
+	  -DVARNEL32_BUILD_TOOLS=OFF
+
+# Only the thread tests are built and run with ThreadSanitizer. These builds name their
+# targets, so they configure again first: a target added since would not be known yet.
+test-tsan: $(TSAN_BUILD)/CMakeCache.txt
+	$(CMAKE) $(TSAN_BUILD) > /dev/null
+	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target varnel32_thread_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tests/varnel32_thread_tests
+
+$(FUZZ_BUILD)/CMakeCache.txt:
+	CC=clang-14 CXX=clang++-14 $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVARNEL32_BUILD_FUZZ=ON -DVARNEL32_BUILD_TESTS=OFF -DVARNEL32_BUILD_TOOLS=OFF
+
+fuzz-build: $(FUZZ_BUILD)/CMakeCache.txt
+	$(CMAKE) $(FUZZ_BUILD) > /dev/null
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target varnel32_fuzz_open_file \
+	  varnel32_fuzz_operations varnel32_fuzz_irfile varnel32_fuzz_corpus
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) $(TEST_FUZZ_SECONDS)
+
+torture: build
+	$(BUILD)/tests/varnel32_torture --seconds $(TORTURE_SECONDS)
+
+crash: build
+	$(BUILD)/tests/varnel32_crash_points
 
 demo: build
 	@if [ -x scripts/demo.sh ]; then scripts/demo.sh $(BUILD); else echo "no demo yet"; fi

@@ -33,15 +33,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::vector<std::string> Names(const void* list) {
-    std::vector<std::string> names;
-    if (list == nullptr) return names;
-    const auto* p = static_cast<const uint8_t*>(list);
-    const uint16_t count = format::Load16(p);
-    for (uint16_t i = 0; i < count; ++i) names.push_back(NameAt(p + 2 + 21 * i));
-    return names;
-}
-
 void Compare(const Contents& after, const Expectation& e, Verdict& v) {
     for (const auto& [key, bytes] : e.before) {
         if (key == e.touched) continue;
@@ -143,31 +134,48 @@ bool DeleteRecord(LibraryHandle* handle, const std::string& key) {
     return IRDeleteRemoteRecord(handle, f.manufacturer.data(), f.type.data(), f.model.data()) == 1;
 }
 
-Contents ReadContents(LibraryHandle* handle) {
-    Contents contents;
+void ForEachListed(LibraryHandle* handle,
+                   const std::function<void(const NameFields&, const std::string& key)>& visit) {
+    // The fields go back exactly as the listings gave them, whatever bytes the names hold.
+    const auto field = [](const void* list, uint16_t i) {
+        format::Name name{};
+        std::memcpy(name.data(), static_cast<const uint8_t*>(list) + 2 + 21 * i, 21);
+        return name;
+    };
+    const auto count = [](const void* list) {
+        return list == nullptr ? uint16_t{0} : format::Load16(static_cast<const uint8_t*>(list));
+    };
     NameList* manufacturers = IRFindAllManufacturers(handle);
-    for (const std::string& m : Names(manufacturers)) {
-        NameList* types = IRFindAllTypes(handle, m.c_str());
-        for (const std::string& t : Names(types)) {
-            NameList* models = IRFindAllModels(handle, m.c_str(), t.c_str());
-            for (const std::string& mo : Names(models)) {
-                const std::string key = KeyOf(m, t, mo);
-                const NameFields f = FieldsOf(key);
-                RemoteRecord* r = IRFetchRemoteRecord(handle, f.manufacturer.data(), f.type.data(),
-                                                      f.model.data());
-                Bytes bytes;
-                if (r != nullptr) {
-                    const auto* p = reinterpret_cast<const uint8_t*>(r);
-                    bytes.assign(p, p + format::Load16(p));
-                }
-                IRFreeRemoteRecord(r);
-                contents[key] = std::move(bytes);
+    for (uint16_t i = 0; i < count(manufacturers); ++i) {
+        NameFields f;
+        f.manufacturer = field(manufacturers, i);
+        NameList* types = IRFindAllTypes(handle, f.manufacturer.data());
+        for (uint16_t j = 0; j < count(types); ++j) {
+            f.type = field(types, j);
+            NameList* models = IRFindAllModels(handle, f.manufacturer.data(), f.type.data());
+            for (uint16_t k = 0; k < count(models); ++k) {
+                f.model = field(models, k);
+                visit(f, KeyOf(f.manufacturer.data(), f.type.data(), f.model.data()));
             }
             IRFreeModels(models);
         }
         IRFreeTypes(types);
     }
     IRFreeManufacturers(manufacturers);
+}
+
+Contents ReadContents(LibraryHandle* handle) {
+    Contents contents;
+    ForEachListed(handle, [&](const NameFields& f, const std::string& key) {
+        RemoteRecord* r = IRFetchRemoteRecord(handle, f.manufacturer.data(), f.type.data(), f.model.data());
+        Bytes bytes;
+        if (r != nullptr) {
+            const auto* p = reinterpret_cast<const uint8_t*>(r);
+            bytes.assign(p, p + format::Load16(p));
+        }
+        IRFreeRemoteRecord(r);
+        contents[key] = std::move(bytes);
+    });
     return contents;
 }
 

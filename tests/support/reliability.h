@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ NameFields FieldsOf(const std::string& key);
 bool WriteRecord(LibraryHandle* handle, const Bytes& record);
 bool DeleteRecord(LibraryHandle* handle, const std::string& key);
 
+// Calls `visit` with the name fields (as the listings return them) and the key of every
+// model that the three listings reach, in catalogue order.
+void ForEachListed(LibraryHandle* handle,
+                   const std::function<void(const NameFields&, const std::string& key)>& visit);
 // Everything a handle can reach: every listed model fetched. A record that is listed but
 // cannot be fetched maps to an empty block.
 using Contents = std::map<std::string, Bytes>;

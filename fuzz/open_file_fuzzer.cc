@@ -1,0 +1,123 @@
+// Fuzz target: the input is a library file. It is opened read-only and for writing, and
+// everything reachable is browsed, fetched, written over, deleted and compacted; a
+// compaction that succeeds must leave a file that reopens with the same catalogue and takes
+// a new record back whole. Each input is tried as it is and again with every block that
+// the library would find re-sealed, so that mutated counters, sizes and offsets get past
+// the checksums and reach the code behind them.
+#include <cstddef>
+#include <cstdint>
+
+#include "format/blocks.h"
+#include "format/endian.h"
+
+#include "fuzz_support.h"
+#include "platform/testing/fault_injection.h"
+#include "support/reliability.h"
+
+namespace {
+
+namespace rl = varnel32::reliability;
+using varnel32::fuzz::Broken;
+
+// Lists every level, asks for every record twice (existence and fetch) and for names the
+// file does not hold.
+rl::Contents Browse(LibraryHandle* h) {
+    rl::ForEachListed(h, [&](const rl::NameFields& f, const std::string&) {
+        if (IRDoesRemoteRecordExist(h, f.manufacturer.data(), f.type.data(), f.model.data()) != 1) {
+            Broken("a listed record does not exist");
+        }
+    });
+    const rl::NameFields none = rl::FieldsOf("no/such/record");
+    if (IRFetchRemoteRecord(h, none.manufacturer.data(), none.type.data(), none.model.data()) != nullptr) {
+        Broken("a record that is not listed fetched");
+    }
+    IRFreeTypes(IRFindAllTypes(h, "no such maker"));
+    return rl::ReadContents(h);
+}
+
+// Seals, where they stand, the header, the record headers along the chain of capacities,
+// the entry headers of live records and the index entries at dataEnd.
+rl::Bytes Reseal(rl::Bytes file) {
+    namespace fmt = varnel32::format;
+    const auto seal = [&](fmt::BlockKind kind, size_t at, size_t length) {
+        if (at + length > file.size()) return false;
+        fmt::Seal(kind, std::span<uint8_t>(file.data() + at, length));
+        return true;
+    };
+    if (!seal(fmt::BlockKind::Header, 0, fmt::kHeaderSize)) return file;
+    const uint32_t records = fmt::Load32(file.data() + 12);
+    const uint32_t dataEnd = fmt::Load32(file.data() + 24);
+    size_t pos = fmt::kRecordAreaStart;
+    for (int n = 0; n < 512 && seal(fmt::BlockKind::Record, pos, fmt::kRecordHeaderSize); ++n) {
+        const uint16_t capacity = fmt::Load16(file.data() + pos + 10);
+        if (fmt::Load16(file.data() + pos + 14) == 0) {
+            size_t p = pos + fmt::kRecordHeaderSize;
+            for (uint16_t e = fmt::Load16(file.data() + pos + 12); e > 0; --e) {
+                if (!seal(fmt::BlockKind::Entry, p, fmt::kEntryHeaderSize)) break;
+                p += fmt::kEntryHeaderSize + fmt::Load16(file.data() + p + fmt::kEntryDataLengthOffset);
+            }
+        }
+        if (capacity == 0) break;
+        pos += capacity;
+    }
+    for (uint32_t i = 0; i < records && i < 512; ++i) {
+        if (!seal(fmt::BlockKind::Index, dataEnd + size_t{fmt::kIndexEntrySize} * i, fmt::kIndexEntrySize)) break;
+    }
+    fmt::Seal(fmt::BlockKind::Header, std::span<uint8_t>(file.data(), fmt::kHeaderSize));
+    return file;
+}
+
+void Exercise(const std::string& path, const rl::Bytes& input) {
+    rl::WriteFile(path, input);
+    uint32_t status = 0;
+    LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), IRModeReadOnly, 0, &status);
+    if (h != nullptr) {
+        Browse(h);
+        IRCloseLibrary(h);
+    }
+    if (rl::ReadFile(path) != input) Broken("a read-only open changed the file");
+
+    const rl::Bytes record = rl::MakeRecord("Fuzz", "TV", "new", 7, {16, 0});
+    h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);
+    if (h == nullptr) return;
+    const rl::Contents before = Browse(h);
+    // Whatever the file claims, a write and a delete must stay inside their blocks.
+    IRSetExtraSpaceAmount(h, 8);
+    rl::WriteRecord(h, rl::MakeRecord("Fuzz", "TV", "pre", 3, {40}));
+    if (!before.empty()) rl::DeleteRecord(h, before.begin()->first);
+    const int32_t compacted = IRCompactLibrary(h);
+    const rl::Contents after = compacted == 1 ? Browse(h) : rl::Contents{};
+    IRCloseLibrary(h);
+    if (compacted != 1) return;
+    if (rl::ContentsOf(path) != after) Broken("a compacted file reopens differently");
+    // A compaction that walked the file leaves its extents ending at dataEnd, and such a
+    // file takes a new record. (One with no records at all returns at once, and leaves
+    // even a dataEnd that points nowhere as it was.)
+    const rl::Walk walk = rl::WalkFile(rl::ReadFile(path));
+    if (!walk.complete || walk.header.dataEnd != walk.stoppedAt) {
+        if (walk.header.recordCount + walk.header.freeSlotCount != 0) Broken("a compacted file does not walk");
+        return;
+    }
+    h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);
+    if (h == nullptr) Broken("a compacted file does not reopen for writing");
+    IRSetExtraSpaceAmount(h, 8);
+    const bool written = rl::WriteRecord(h, record);
+    IRCloseLibrary(h);
+    const rl::Contents reread = rl::ContentsOf(path);
+    const auto it = reread.find(rl::KeyOfRecord(record));
+    if (!written || it == reread.end() || it->second != rl::FetchImageOf(record)) {
+        Broken("a compacted file did not take a new record");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = varnel32::fuzz::ScratchDir() + "/input.lib";
+    const rl::Bytes input(data, data + size);
+    Exercise(path, input);
+    const rl::Bytes resealed = Reseal(input);
+    if (resealed != input) Exercise(path, resealed);
+    varnel32::platform::testing::ClearUiEvents();
+    return 0;
+}
