@@ -48,6 +48,8 @@ struct Scenario {
     std::function<void(Session&)> setup;
     // Returns the export's result, or for an open the status it wrote.
     std::function<int32_t(Session&)> act;
+    // Runs after the failed call with nothing failing, as a caller would carry on.
+    std::function<void(Session&)> carryOn;
     // The result the design gives when `call` failed (fired) or nothing failed.
     std::function<bool(FaultCall, uint32_t k, bool fired, int32_t result)> resultOk;
 };
@@ -165,6 +167,7 @@ private:
         const int32_t result = s.act(run);
         const bool fired = fi::FaultFired();
         fi::ClearFaults();
+        if (s.carryOn) s.carryOn(run);
         ++tally.runs;
         const std::string what = s.name + ", " + CallName(call) +
                                  (effect == FaultEffect::Short ? " short" : " failed") + " at call " +
@@ -304,6 +307,29 @@ TEST_F(FaultSweep, OpenClean) {
         s.resultOk = OpenStatus(false, mode == IRModeWrite);
         Sweep(s);
     }
+}
+
+// A handle whose index could not be loaded whole must not let a write place a second record
+// under names that the file already holds: the repair could not tell the two apart.
+TEST_F(FaultSweep, OpenForWritingThenRewrite) {
+    const Start main = BuildMain();
+    const Bytes record = rl::MakeRecord("Grundig", "TV", "G-2", 45, {12});
+    Scenario s;
+    s.name = "open for writing, then a rewrite";
+    s.start = &main;
+    s.touched = rl::KeyOfRecord(record);
+    s.after = rl::FetchImageOf(record);
+    s.act = [](Session& r) {
+        uint32_t status = 99;
+        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+        return static_cast<int32_t>(status);
+    };
+    s.carryOn = [record](Session& r) {
+        IRSetExtraSpaceAmount(r.handle, kExtraSpace);
+        rl::WriteRecord(r.handle, record);
+    };
+    s.resultOk = OpenStatus(false, true);
+    Sweep(s);
 }
 
 TEST_F(FaultSweep, OpenDirty) {
