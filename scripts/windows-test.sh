@@ -21,8 +21,8 @@ if ! have_i686 || ! have_x86_64 || ! have_wine; then
   if [ "$(id -u)" -eq 0 ]; then
     echo "windows-test: installing the mingw-w64 compilers and wine64"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 >/dev/null
+    { apt-get update -qq && apt-get install -y -qq g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 \
+        >/dev/null; } || echo "windows-test: installing failed; skipping what needs the missing tools"
   fi
 fi
 
@@ -66,8 +66,9 @@ if have_x86_64; then
     "$WINESERVER" -k 2>/dev/null || true
     [ "$status" -eq 0 ] || exit "$status"
   else
-    echo "windows-test: 64-bit DLL built; checking its export table only (no wine64)"
-    (cd "$WIN64_BUILD" && ctest --output-on-failure -R 'dll_exports|host_program_tables')
+    # Without wine64 the toolchain file sets no emulator and ctest has only the table checks.
+    echo "windows-test: 64-bit DLL built; checking its tables only (no wine64)"
+    (cd "$WIN64_BUILD" && ctest --output-on-failure)
     skipped+=("the Windows test suite under wine64 (wine64 missing; run as root to install it)")
   fi
 else
