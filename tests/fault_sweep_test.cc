@@ -34,7 +34,7 @@ struct Session {
     LibraryHandle* handle = nullptr;
 };
 
-// A call that failed in a way the design allows to pass unreported: the index load of an
+// A failed call that the library lets pass unreported on purpose: the index load of an
 // open, the insertion of the index entry of a placed record, the cut of a compacted file.
 enum class Swallowed { Never, IndexLoad, IndexInsert, Truncate };
 
@@ -50,7 +50,7 @@ struct Scenario {
     std::function<int32_t(Session&)> act;
     // Runs after the failed call with nothing failing, as a caller would carry on.
     std::function<void(Session&)> carryOn;
-    // The result the design gives when `call` failed (fired) or nothing failed.
+    // Whether `result` is the documented one when `call` failed (fired) or nothing failed.
     std::function<bool(FaultCall, uint32_t k, bool fired, int32_t result)> resultOk;
 };
 
@@ -259,7 +259,7 @@ private:
 // ---- Expected results ---------------------------------------------------------------------
 
 // Results of an export that does work: 1 when no fault was reached, 0 when one was, unless
-// the design lets that fault pass.
+// that fault is one the library lets pass.
 std::function<bool(FaultCall, uint32_t, bool, int32_t)> WorkResult(Swallowed swallowed) {
     return [swallowed](FaultCall call, uint32_t, bool fired, int32_t result) {
         if (!fired) return result == 1;

@@ -57,13 +57,13 @@ struct Stats {
 };
 
 // One record of a model: its names as written, and what builds its bytes.
-struct Spec {
+struct Plan {
     std::string manufacturer, type, model;
     uint32_t seed = 0;
     std::vector<uint16_t> lengths;
     Bytes Record() const { return rl::MakeRecord(manufacturer, type, model, seed, lengths); }
 };
-using Model = std::map<std::string, Spec>;
+using Model = std::map<std::string, Plan>;
 
 Model LoadModel(const std::string& path) {
     Model model;
@@ -71,7 +71,7 @@ Model LoadModel(const std::string& path) {
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
-        Spec s;
+        Plan s;
         size_t n = 0;
         fields >> s.manufacturer >> s.type >> s.model >> s.seed >> n;
         s.lengths.resize(n);
@@ -205,7 +205,7 @@ private:
         for (size_t i = 0; i < calls; ++i) {
             const size_t what = Pick(100);
             if (what < 55) {
-                Spec s{std::string(1, static_cast<char>('A' + Pick(3))), Pick(2) ? "TV" : "VCR",
+                Plan s{std::string(1, static_cast<char>('A' + Pick(3))), Pick(2) ? "TV" : "VCR",
                        "m" + std::to_string(Pick(20)), static_cast<uint32_t>(Pick(1000)), {}};
                 for (size_t e = Pick(4); e > 0; --e) s.lengths.push_back(static_cast<uint16_t>(Pick(300)));
                 ++stats.writes;
