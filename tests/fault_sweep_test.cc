@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "support/file_invariants.h"
 #include "support/reliability.h"
