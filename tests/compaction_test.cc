@@ -37,10 +37,6 @@ protected:
     Bytes Extent(size_t i) const {
         return Slice(original, built.extents[i].offset, built.extents[i].capacity);
     }
-    std::string KeyAt(const std::string& m, const std::string& t, const std::string& model,
-                      uint32_t offset) const {
-        return m + "/" + t + "/" + model + "@" + std::to_string(offset);
-    }
     std::vector<std::string> Tree() const { return KeysOf(handle->index); }
 
     LibraryHandle* handle = nullptr;
@@ -60,17 +56,11 @@ TEST_F(Compaction, OnlyTheExtentsBehindADeletedOneMove) {
     const Bytes after = File();
     const uint32_t z = x + built.extents[0].capacity;
     const uint32_t end = z + built.extents[2].capacity;
-    const format::LibraryHeader h = DecodeHeaderOf(after);
-    EXPECT_EQ(h.recordCount, 2u);
-    EXPECT_EQ(h.freeSlotCount, 0u);
-    EXPECT_EQ(h.freeBytes, 0u);
-    EXPECT_EQ(h.dataEnd, end);
-    EXPECT_EQ(h.dirty, 0);
-    EXPECT_EQ(h.kind, 2u);
-    EXPECT_EQ(Slice(after, 34, 1536), Bytes(1536, 0));
+    EXPECT_EQ(Slice(after, 0, 1570),
+              SealedHeader({.recordCount = 2, .dataEnd = end, .kind = 2}));  // clean, no slots
     EXPECT_EQ(Slice(after, x, built.extents[0].capacity), Extent(0));
     EXPECT_EQ(Slice(after, z, built.extents[2].capacity), Extent(2)) << "Z, spare bytes included";
-    const std::vector<std::string> keys{KeyAt("Maker", "TV", "X", x), KeyAt("Maker", "TV", "Z", z)};
+    const std::vector<std::string> keys{"Maker/TV/X@" + std::to_string(x), "Maker/TV/Z@" + std::to_string(z)};
     EXPECT_EQ(KeysOf(IndexRunOf(after)), keys);
     EXPECT_EQ(after.size(), end + 2 * 71u);
     EXPECT_EQ(Tree(), keys);
@@ -95,14 +85,11 @@ TEST_F(Compaction, AnExtentMovedByLessThanItsLengthArrivesIntact) {
     EXPECT_EQ(Slice(after, 1570, built.extents[1].capacity), Extent(1));
     const uint32_t second = 1570 + built.extents[1].capacity;
     EXPECT_EQ(Slice(after, second, built.extents[3].capacity), Extent(3));
-    EXPECT_EQ(Tree(), (std::vector<std::string>{KeyAt("Big", "One", "Overlap", 1570),
-                                                KeyAt("Small", "Two", "After", second)}));
-    // The moved record still reads back whole through the API.
-    const format::Name m = Field("big"), t = Field("one"), mo = Field("overlap");
-    RemoteRecord* r = IRFetchRemoteRecord(handle, m.data(), t.data(), mo.data());
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(IR_GET16(reinterpret_cast<const uint8_t*>(r) + 2), 12);
-    IRFreeRemoteRecord(r);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"Big/One/Overlap@1570",
+                                                "Small/Two/After@" + std::to_string(second)}));
+    const auto moved = FetchNamed(handle, "big", "one", "overlap");  // reads back whole
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(IR_GET16(moved->data() + 2), 12);
 }
 
 TEST_F(Compaction, TheMoveBufferGrowsToExactlyTheLargestExtentMoved) {
@@ -248,16 +235,13 @@ TEST_P(CompactionWalk, StopsWithTheFileAndTreeAsTheWalkLeftThem) {
     if (c.zMoved) {
         EXPECT_EQ(Slice(after, zNew, built.extents[2].capacity), Extent(2));
     }
-    std::vector<std::string> tree{KeyAt("M", "T", "x", x)};
-    if (c.zInTree) tree.push_back(KeyAt("M", "T", "z", zNew));
+    std::vector<std::string> tree{"M/T/x@" + std::to_string(x)};
+    if (c.zInTree) tree.push_back("M/T/z@" + std::to_string(zNew));
     EXPECT_EQ(Tree(), tree);
     EXPECT_TRUE(handle->indexIncomplete);
     // Such a handle changes nothing more and saves nothing at close; the file stays dirty.
-    EXPECT_EQ(IRWriteRemoteRecord(handle, reinterpret_cast<const RemoteRecord*>(
-                                              MakeRemoteRecord("N", "T", "n", {}).data())),
-              0);
-    const format::Name m = Field("M"), t = Field("T"), mo = Field("x");
-    EXPECT_EQ(IRDeleteRemoteRecord(handle, m.data(), t.data(), mo.data()), 0);
+    EXPECT_EQ(WriteBytes(handle, MakeRemoteRecord("N", "T", "n", {})), 0);
+    EXPECT_EQ(DeleteNamed(handle, "M", "T", "x"), 0);
     EXPECT_EQ(File(), after);
     IRCloseLibrary(handle);
     handle = nullptr;
@@ -311,8 +295,7 @@ TEST_F(Compaction, ATreeFromAFailedWalkIsNeverSavedEvenWhenItLooksWhole) {
     f.AddLive("M", "T", "z");
     f.area[f.extents[3].offset - 1570 + 20] ^= 1;
     OpenBuilt(f);
-    const format::Name m = Field("M"), t = Field("T"), z = Field("z");
-    ASSERT_EQ(IRDeleteRemoteRecord(handle, m.data(), t.data(), z.data()), 1);
+    ASSERT_EQ(DeleteNamed(handle, "M", "T", "z"), 1);
     EXPECT_EQ(IRCompactLibrary(handle), 0);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"M/T/x@1570", "M/T/y@1665"}));
     ASSERT_EQ(DecodeHeaderOf(File()).recordCount, 2u);
@@ -422,8 +405,7 @@ TEST_F(Compaction, AfterAFailedCompactionTheNextOpenForWritingRepairs) {
     f.AddLive("M", "T", "c", {MakeEntry(9, 30)});
     f.AddLive("M", "T", "d");
     OpenBuilt(f);
-    const format::Name m = Field("M"), t = Field("T"), b = Field("b");
-    ASSERT_EQ(IRDeleteRemoteRecord(handle, m.data(), t.data(), b.data()), 1);
+    ASSERT_EQ(DeleteNamed(handle, "M", "T", "b"), 1);
     ASSERT_EQ(handle->modified, 1u);
     // Reads: header, a, b, c's header, c's extent (fails).
     ClearFaults();

@@ -8,7 +8,7 @@
 
 #include "format/endian.h"
 #include "support/file_invariants.h"
-#include "support/test_support.h"
+#include "support/file_builder.h"
 
 namespace varnel32::test {
 namespace {
@@ -23,49 +23,16 @@ std::string Numbered(int i) {
     return name;
 }
 
-// The blank deleted record that fills an extent of `capacity` bytes.
-Bytes BlankExtent(uint16_t capacity) {
-    Bytes blank(capacity, 0);
-    format::RecordHeader h;
-    h.capacity = capacity;
-    h.deleted = 1;
-    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.data(),
-                                                             format::kRecordHeaderSize);
-    format::Encode(h, head);
-    format::Seal(format::BlockKind::Record, head);
-    return blank;
-}
-
-Bytes Slice(const Bytes& file, size_t offset, size_t length) {
-    if (offset + length > file.size()) return {};
-    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                 file.begin() + static_cast<std::ptrdiff_t>(offset + length));
-}
-
 class FetchDelete : public LibraryTest {
 protected:
-    int32_t Write(LibraryHandle* h, const Bytes& record) {
-        return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
-    }
-    std::optional<Bytes> Fetch(LibraryHandle* h, const std::string& maker, const std::string& type,
-                               const std::string& model) {
-        const format::Name m = Field(maker), t = Field(type), mo = Field(model);
-        return TakeRecord(IRFetchRemoteRecord(h, m.data(), t.data(), mo.data()));
-    }
     int32_t Delete(LibraryHandle* h, const std::string& model, const std::string& maker = "M",
                    const std::string& type = "T") {
-        const format::Name m = Field(maker), t = Field(type), mo = Field(model);
-        return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
+        return DeleteNamed(h, maker, type, model);
     }
-    int32_t Exists(LibraryHandle* h, const std::string& model) {
-        const format::Name m = Field("M"), t = Field("T"), mo = Field(model);
-        return IRDoesRemoteRecordExist(h, m.data(), t.data(), mo.data());
-    }
+    int32_t Exists(LibraryHandle* h, const std::string& model) { return ExistsNamed(h, "M", "T", model); }
     std::vector<std::string> Models(LibraryHandle* h) {
-        NameList* list = IRFindAllModels(h, "M", "T");
-        std::vector<std::string> names = NamesOf(list);
-        IRFreeModels(list);
-        return names;
+        const auto list = TakeList(IRFindAllModels(h, "M", "T"));
+        return list ? NamesOf(reinterpret_cast<const NameList*>(list->data())) : std::vector<std::string>{};
     }
     // Opens `name` read-only, fetches one record and closes again.
     std::optional<Bytes> FetchFromFile(const std::string& name, const std::string& maker,
@@ -73,7 +40,7 @@ protected:
         LibraryHandle* h = Open(Path(name), IRModeReadOnly);
         EXPECT_NE(h, nullptr);
         if (h == nullptr) return std::nullopt;
-        auto fetched = Fetch(h, maker, type, model);
+        auto fetched = FetchNamed(h, maker, type, model);
         IRCloseLibrary(h);
         return fetched;
     }
@@ -114,31 +81,31 @@ TEST_F(FetchDelete, AFetchReturnsTheStoredRecordByteForByte) {
     Put(h, one);
     Put(h, three);
 
-    const auto fetchedNone = Fetch(h, "sony", "tv", "empty");
+    const auto fetchedNone = FetchNamed(h, "sony", "tv", "empty");
     ASSERT_TRUE(fetchedNone);
     EXPECT_EQ(fetchedNone->size(), 79u);
     EXPECT_EQ(*fetchedNone, FetchedImageOf(none));
-    const auto fetchedOne = Fetch(h, "Sony", "TV", "One");
+    const auto fetchedOne = FetchNamed(h, "Sony", "TV", "One");
     ASSERT_TRUE(fetchedOne);
     ASSERT_EQ(fetchedOne->size(), 137u);
     EXPECT_EQ(Slice(*fetchedOne, 0, 117), Slice(FetchedImageOf(one), 0, 117));
     EXPECT_EQ(Slice(*fetchedOne, 117, 20), Bytes(20, 0));
     EXPECT_EQ(IR_GET16(fetchedOne->data()), 137);
-    EXPECT_EQ(Fetch(h, "SONY", "Tv", "THREE"), FetchedImageOf(three));
+    EXPECT_EQ(FetchNamed(h, "SONY", "Tv", "THREE"), FetchedImageOf(three));
 
     // A fetched record goes back as it came, and comes out the same.
     pt::ClearFaults();
-    EXPECT_EQ(Write(h, *fetchedOne), 1);
-    EXPECT_EQ(Fetch(h, "Sony", "TV", "One"), fetchedOne);
+    EXPECT_EQ(WriteBytes(h, *fetchedOne), 1);
+    EXPECT_EQ(FetchNamed(h, "Sony", "TV", "One"), fetchedOne);
     EXPECT_EQ(pt::CallCount(FaultCall::Write),
               2u);  // in place: header, record; a fetch writes nothing
 
     pt::InjectFault(FaultCall::Allocate, 1);  // the result block
-    EXPECT_EQ(Fetch(h, "Sony", "TV", "Three"), std::nullopt);
+    EXPECT_EQ(FetchNamed(h, "Sony", "TV", "Three"), std::nullopt);
     EXPECT_TRUE(pt::FaultFired());
     pt::ClearFaults();
-    EXPECT_EQ(Fetch(h, "Sony", "TV", "Two"), std::nullopt);
-    EXPECT_EQ(Fetch(h, "Sony", "VCR", "One"), std::nullopt);
+    EXPECT_EQ(FetchNamed(h, "Sony", "TV", "Two"), std::nullopt);
+    EXPECT_EQ(FetchNamed(h, "Sony", "VCR", "One"), std::nullopt);
     const format::Name m = Field("Sony"), t = Field("TV"), mo = Field("One");
     EXPECT_EQ(IRFetchRemoteRecord(nullptr, m.data(), t.data(), mo.data()), nullptr);
     EXPECT_EQ(IRFetchRemoteRecord(h, nullptr, t.data(), mo.data()), nullptr);
@@ -191,7 +158,7 @@ TEST_F(FetchDelete, DamageInAnyVerifiedBlockRefusesTheWholeRecord) {
     h = Open(Path("d.lib"), IRModeReadOnly);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(truncate(Path("d.lib").c_str(), 1570 + 137 + 48 + 5), 0);
-    EXPECT_EQ(Fetch(h, "M", "T", "r"), std::nullopt);
+    EXPECT_EQ(FetchNamed(h, "M", "T", "r"), std::nullopt);
     IRCloseLibrary(h);
 }
 
@@ -245,7 +212,7 @@ TEST_F(FetchDelete, ADeletionBlanksTheExtentTwiceAndListsItInTheLowestEmptySlot)
     EXPECT_EQ(header.recordCount, before.recordCount - 1);
     EXPECT_EQ(header.dataEnd, before.dataEnd);
     EXPECT_EQ(Exists(h, "b"), 0);
-    EXPECT_EQ(Fetch(h, "M", "T", "b"), std::nullopt);
+    EXPECT_EQ(FetchNamed(h, "M", "T", "b"), std::nullopt);
     EXPECT_EQ(Models(h), (std::vector<std::string>{"a", "c", "d"}));
 
     ASSERT_EQ(Delete(h, "d"), 1);                 // slot 1
@@ -276,7 +243,7 @@ TEST_F(FetchDelete, DeletionsThatMayNotHappenChangeNothing) {
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(Delete(h, "r"), 0);
         EXPECT_EQ(Exists(h, "r"), 1);
-        EXPECT_EQ(Fetch(h, "M", "T", "r"), FetchedImageOf(record));
+        EXPECT_EQ(FetchNamed(h, "M", "T", "r"), FetchedImageOf(record));
         IRCloseLibrary(h);
         EXPECT_EQ(ReadFile(Path("no.lib")), intact);
     }
@@ -317,10 +284,10 @@ TEST_F(FetchDelete, DeletionsThatMayNotHappenChangeNothing) {
     WriteFile(Path("no.lib"), full);
     pt::ClearFaults();
     EXPECT_EQ(Delete(h, "r"), 0);
-    EXPECT_EQ(Write(h, MakeRemoteRecord("M", "T", "r", {MakeEntry(2, 2000)})), 0);
+    EXPECT_EQ(WriteBytes(h, MakeRemoteRecord("M", "T", "r", {MakeEntry(2, 2000)})), 0);
     EXPECT_EQ(pt::CallCount(FaultCall::Write), 0u);
     EXPECT_EQ(ReadFile(Path("no.lib")), full);
-    EXPECT_EQ(Fetch(h, "M", "T", "r"), FetchedImageOf(record));
+    EXPECT_EQ(FetchNamed(h, "M", "T", "r"), FetchedImageOf(record));
     WriteFile(Path("no.lib"), intact);
     IRCloseLibrary(h);
 }
@@ -405,7 +372,7 @@ TEST_F(FetchDelete, TheDeletionThatFillsThe255thSlotCompactsAtOnceUnderTheBusyCu
     EXPECT_EQ(view.header.dataEnd, 1570u + 2 * 79);
     EXPECT_EQ(file.size(), 1570u + 2 * 79 + 2 * 71);
     EXPECT_EQ(Models(h), (std::vector<std::string>{Numbered(255), "keep"}));
-    EXPECT_EQ(Fetch(h, "M", "T", "keep"), FetchedImageOf(MakeRemoteRecord("M", "T", "keep", {})));
+    EXPECT_EQ(FetchNamed(h, "M", "T", "keep"), FetchedImageOf(MakeRemoteRecord("M", "T", "keep", {})));
     IRCloseLibrary(h);
     EXPECT_TRUE(CheckFileInvariantsAt(Path("auto.lib")));
 }
@@ -424,7 +391,7 @@ TEST_F(FetchDelete, AMoveThatFillsThe255thSlotCompactsAndThenAppends) {
     EXPECT_EQ(view.extents[2].offset, 1570u + 2 * 79);  // after the two that stayed
     EXPECT_EQ(view.extents[2].header.capacity, 137);
     EXPECT_EQ(Models(h), (std::vector<std::string>{Numbered(254), Numbered(255), "keep"}));
-    EXPECT_EQ(Fetch(h, "M", "T", "keep"), FetchedImageOf(grown));
+    EXPECT_EQ(FetchNamed(h, "M", "T", "keep"), FetchedImageOf(grown));
     IRCloseLibrary(h);
     EXPECT_TRUE(CheckFileInvariantsAt(Path("move.lib")));
 }
@@ -461,7 +428,7 @@ TEST_F(FetchDelete, AFailedAutomaticCompactionNeverLeavesAFreeExtentInTheIndex) 
     EXPECT_EQ(Delete(h, Numbered(254)), 0);
     EXPECT_TRUE(pt::FaultFired());
     pt::ClearFaults();
-    EXPECT_EQ(Write(h, MakeRemoteRecord("M", "T", "new", {})), 0);
+    EXPECT_EQ(WriteBytes(h, MakeRemoteRecord("M", "T", "new", {})), 0);
     EXPECT_EQ(Delete(h, "keep"), 0);
     IRCloseLibrary(h);
     EXPECT_EQ(DecodeHeaderOf(ReadFile(Path("late.lib"))).dirty, 1);

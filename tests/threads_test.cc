@@ -21,11 +21,6 @@ protected:
         f.WriteTo(Path(name));
         return Path(name);
     }
-    static std::vector<LibraryHandle*> Registry() {
-        std::vector<LibraryHandle*> list;
-        for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) list.push_back(h);
-        return list;
-    }
 };
 
 TEST_F(Threads, OpensAndClosesAtOnceKeepTheRegistryConsistent) {

@@ -205,17 +205,6 @@ TEST_F(Tree, AFailedAllocationMidInsertLeavesConsistentLevels) {
     EXPECT_EQ(Keys(), (std::vector<std::string>{"M/T/a@1600", "M/T/c@1800", "O/V/y@2100"}));
 }
 
-TEST_F(Tree, FreeEmptiesTheRootAndToleratesChildlessNodes) {
-    index::FreeCatalogueIndex(tree);
-    EXPECT_EQ(tree.manufacturers, nullptr);
-    InjectFault(FaultCall::Resize, 2);
-    EXPECT_EQ(Add("N", "U", "x", 2000), 0);
-    ASSERT_EQ(Add("M", "T", "a", 1600), 1);
-    index::FreeCatalogueIndex(tree);
-    EXPECT_EQ(tree.manufacturers, nullptr);
-    EXPECT_EQ(tree.manufacturerCount, 0);
-}
-
 // A level holds at most 65535 nodes; the next insert is refused instead of wrapping the
 // 16-bit count. The full level is laid out directly: filling it through inserts would take
 // seconds of linear searches.

@@ -57,13 +57,18 @@ uint32_t FileBuilder::AddLive(const format::Name& manufacturer, const format::Na
     return offset;
 }
 
-uint32_t FileBuilder::AddDeleted(uint16_t capacity) {
+Bytes BlankExtent(uint16_t capacity) {
     format::RecordHeader blank;
     blank.capacity = capacity;
     blank.deleted = 1;
-    const uint32_t offset = header.dataEnd;
     Bytes extent = SealedRecordHeader(blank);
     extent.resize(capacity, 0);
+    return extent;
+}
+
+uint32_t FileBuilder::AddDeleted(uint16_t capacity) {
+    const uint32_t offset = header.dataEnd;
+    const Bytes extent = BlankExtent(capacity);
     area.insert(area.end(), extent.begin(), extent.end());
     for (format::FreeSlot& slot : header.freeSlots) {
         if (slot.offset == 0) {

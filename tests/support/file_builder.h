@@ -11,7 +11,7 @@
 #include "format/blocks.h"
 #include "index/catalogue.h"
 #include "library/handle.h"
-#include "support/test_support.h"
+#include "support/file_invariants.h"
 
 namespace varnel32::test {
 
@@ -55,6 +55,8 @@ private:
 Bytes SealedHeader(const format::LibraryHeader& header);
 Bytes SealedRecordHeader(const format::RecordHeader& header);
 Bytes SealedIndexEntry(const format::IndexEntry& entry);
+// The blank deleted record that fills an extent of `capacity` bytes.
+Bytes BlankExtent(uint16_t capacity);
 
 Bytes Slice(const Bytes& file, size_t offset, size_t length);
 // The `count` index entries stored at `offset`; a block that does not verify fails the test.

@@ -337,6 +337,28 @@ std::optional<Bytes> TakeRecord(RemoteRecord* record) {
     return TakeBlock(record, IR_GET16(record));
 }
 
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    return TakeRecord(IRFetchRemoteRecord(h, m.data(), t.data(), mo.data()));
+}
+
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
+}
+
+int32_t ExistsNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    return IRDoesRemoteRecordExist(h, m.data(), t.data(), mo.data());
+}
+
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record) {
+    return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
+}
+
 void PatchRecordHeader(Bytes& file, uint32_t offset,
                        const std::function<void(format::RecordHeader&)>& change) {
     format::RecordHeader h = DecodeRecordAt(file, offset);

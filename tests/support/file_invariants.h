@@ -65,6 +65,15 @@ std::optional<size_t> RequestedSize(const void* block);
 std::optional<Bytes> TakeList(NameList* list);
 std::optional<Bytes> TakeRecord(RemoteRecord* record);
 
+// The calls by name, each name passed as its own 21-byte field as callers pass them.
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model);
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model);
+int32_t ExistsNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model);
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record);
+
 // Decodes the RecordHeader (or LibraryHeader) in `file`, lets `change` edit it, and writes
 // it back sealed, so that a test can give a record a state the library never writes.
 void PatchRecordHeader(Bytes& file, uint32_t offset,

@@ -42,9 +42,14 @@ void RemoveTree(const std::string& path) {
     rmdir(path.c_str());
 }
 
+// One sized read: the model test reads the whole file several times per step.
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
@@ -114,10 +119,10 @@ std::vector<std::string> NamesOf(const NameList* list) {
     return names;
 }
 
-size_t OpenHandleCount() {
-    size_t n = 0;
-    for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) ++n;
-    return n;
+std::vector<LibraryHandle*> Registry() {
+    std::vector<LibraryHandle*> list;
+    for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) list.push_back(h);
+    return list;
 }
 
 static char g_userCursorToken;

@@ -62,7 +62,8 @@ protected:
     std::string dir_;
 };
 
-// Handles currently in the registry (for leak checks).
-size_t OpenHandleCount();
+// Handles currently in the registry, in its order.
+std::vector<LibraryHandle*> Registry();
+inline size_t OpenHandleCount() { return Registry().size(); }
 
 }  // namespace varnel32::test
