@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "support/child_process.h"
 #include "support/file_builder.h"
@@ -45,6 +46,14 @@ protected:
         ClearUiEvents();
         return IROpenLibrary(level, kOwner, path.c_str(), mode, options, &status);
     }
+    // Opens and closes again; a handle must exist exactly when the status says the open worked.
+    uint32_t OpenClose(const std::string& path, uint32_t mode, uint32_t options = 0,
+                       int32_t level = 0) {
+        LibraryHandle* h = OpenAs(path, mode, options, level);
+        EXPECT_EQ(h != nullptr, status == IROpenOk);
+        IRCloseLibrary(h);
+        return status;
+    }
     // An open that must fail with `expected`, leave the file as it was, and show only what
     // `trace` says.
     void ExpectRefused(const std::string& path, uint32_t mode, uint32_t options, uint32_t expected,
@@ -68,10 +77,9 @@ protected:
         return Path(name);
     }
     // A clean library file of any kind word, records included.
-    std::string Crafted(const std::string& name, uint32_t kind, uint16_t dirty = 0) {
+    std::string Crafted(const std::string& name, uint32_t kind) {
         FileBuilder f(kind);
         f.AddLive("M", "T", "x");
-        f.header.dirty = dirty;
         f.WriteTo(Path(name));
         return Path(name);
     }
@@ -110,12 +118,7 @@ TEST_F(Open, MalformedCallsAreRefusedWithoutTouchingAnyFile) {
 
 TEST_F(Open, LevelsUpToOneAndPathsOf255BytesAreAccepted) {
     const std::string path = Library("a.lib");
-    for (int32_t level : {1, 0, -1, INT_MIN}) {
-        LibraryHandle* h = OpenAs(path, IRModeWrite, 0, level);
-        EXPECT_NE(h, nullptr) << level;
-        EXPECT_EQ(status, IROpenOk);
-        IRCloseLibrary(h);
-    }
+    for (int32_t level : {1, 0, -1, INT_MIN}) EXPECT_EQ(OpenClose(path, IRModeWrite, 0, level), 0u);
     const std::string longest = dir_ + "/" + std::string(254 - dir_.size(), 'q');
     ASSERT_EQ(longest.size(), 255u);
     ASSERT_EQ(IRCreateLibrary(0, longest.c_str(), 0), 1);
@@ -211,14 +214,8 @@ TEST_F(Open, KindRequirementsTestTheirOwnBitsBeforeWriteProtection) {
                 const uint32_t expected = !kindOk ? IROpenWrongKind
                                           : protectedWrite ? IROpenWriteProtected
                                                            : IROpenOk;
-                if (expected != IROpenOk) {
-                    ExpectRefused(path, mode, 0, expected);
-                    return;
-                }
-                LibraryHandle* h = OpenAs(path, mode);
-                EXPECT_NE(h, nullptr) << "mode " << mode;
-                EXPECT_EQ(status, IROpenOk);
-                IRCloseLibrary(h);
+                if (expected != IROpenOk) ExpectRefused(path, mode, 0, expected);
+                else EXPECT_EQ(OpenClose(path, mode), IROpenOk) << "mode " << mode;
             };
             expect(0, true);
             expect(IRModeRequireInfrared, (kind & IRKindInfrared) != 0);
@@ -233,23 +230,16 @@ TEST_F(Open, WriteProtectedLibrariesOpenForWritingOnlyWithTheOverride) {
                            IRCreateWriteProtected | IRCreateKind8}) {
         SCOPED_TRACE("kindFlags " + std::to_string(flags));
         const std::string path = Library("p.lib", flags);
-        LibraryHandle* h = OpenAs(path, IRModeReadOnly, 0);
-        EXPECT_NE(h, nullptr);
-        IRCloseLibrary(h);
+        EXPECT_EQ(OpenClose(path, IRModeReadOnly), IROpenOk);
         ExpectRefused(path, IRModeWrite, 0, IROpenWriteProtected);
         ExpectRefused(path, IRModeWrite | IRModeReadOnly, 0, IROpenWriteProtected);
         ExpectRefused(path, IRModeWrite, 0xFE, IROpenWriteProtected);  // only bit 0 counts
         for (uint32_t options : {1u, 0xFFu, 0x101u}) {
-            h = OpenAs(path, IRModeWrite, options);
-            EXPECT_NE(h, nullptr) << options;
-            EXPECT_EQ(status, IROpenOk);
-            IRCloseLibrary(h);
+            EXPECT_EQ(OpenClose(path, IRModeWrite, options), IROpenOk) << options;
         }
     }
     // The override means nothing to a library that is not protected.
-    LibraryHandle* h = OpenAs(Library("plain.lib"), IRModeWrite, 1);
-    EXPECT_NE(h, nullptr);
-    IRCloseLibrary(h);
+    EXPECT_EQ(OpenClose(Library("plain.lib"), IRModeWrite, 1), IROpenOk);
 }
 
 // ---- A successful open ------------------------------------------------------------------
@@ -333,113 +323,115 @@ TEST_F(Open, AStoredIndexThatCannotBeLoadedWholeStillOpens) {
 
 // ---- Dirty files --------------------------------------------------------------------------
 
-TEST_F(Open, ADirtyFileOpenedReadOnlyIsRefusedWithItsMessage) {
-    Crafted("d.lib", 2, 1);
-    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
-    ExpectRefused(Path("d.lib"), IRModeReadOnly | IRModeRequireInfrared, 1, IROpenBadLibrary, kRefusal);
-    Crafted("d.lib", 2, 0x8000);  // any nonzero dirty value counts
-    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
-    // The owner window is passed through as given, null included.
-    ClearUiEvents();
-    EXPECT_EQ(IROpenLibrary(0, nullptr, Path("d.lib").c_str(), IRModeReadOnly, 0, &status), nullptr);
-    const auto events = platform::testing::UiEvents();
-    ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(events[3].owner, nullptr);
-}
-
-TEST_F(Open, ADirtyFileOpenedForWritingIsRepairedFromItsRecords) {
-    FileBuilder f;
-    const uint32_t x = f.AddLive("Maker", "TV", "One", {MakeEntry(1, 10)});
-    f.AddDeleted(300);
-    f.AddLive("Maker", "VCR", "Two", {MakeEntry(2, 20), MakeEntry(3, 0)}, 500);
-    f.AddLive("Other", "TV", "Three");
-    f.header.dirty = 1;
+// A dirty file is refused read-only with its message (any nonzero dirty value, whatever the
+// kind bits and options), repaired from its records when opened for writing, and a repair
+// that cannot finish shows it, leaves no handle and the file dirty. Afterwards every file
+// opens read-only exactly when its repair made it clean.
+TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
+    FileBuilder stale;
+    const uint32_t x = stale.AddLive("Maker", "TV", "One", {MakeEntry(1, 10)});
+    stale.AddDeleted(300);
+    stale.AddLive("Maker", "VCR", "Two", {MakeEntry(2, 20), MakeEntry(3, 0)}, 500);
+    stale.AddLive("Other", "TV", "Three");
+    stale.header.dirty = 1;
     // The stored run is stale: it misses a record and names one that is gone.
-    f.index = {Key("Gone", "TV", "Old", 1570), f.index[0]};
-    f.WriteTo(Path("d.lib"));
+    stale.index = {Key("Gone", "TV", "Old", 1570), stale.index[0]};
+    // A dirty file without records has nothing to compact; the repair still has to leave it
+    // clean, or it would be refused for reading for ever.
+    FileBuilder empty;
+    empty.header.dirty = 1;
+    // The last record was counted but its image never reached the file.
+    FileBuilder lost;
+    lost.AddLive("M", "T", "x");
+    lost.AddDeleted(200);
+    lost.AddLive("M", "T", "y", {}, 300);
+    lost.header.recordCount += 1;
+    lost.header.dirty = 1;
+    lost.index.clear();
+    Bytes lostFile = lost.Build();
+    lostFile.resize(lostFile.size() + 500, 0);
+    // Both access bits: the descriptor is read-only, but the write bit still asks for a
+    // repair, which cannot write and so fails without changing the file.
+    FileBuilder gap;
+    gap.AddDeleted(100);
+    gap.AddLive("M", "T", "x");
+    gap.header.dirty = 1;
+    const auto crafted = [](uint16_t dirty) {
+        FileBuilder f;
+        f.AddLive("M", "T", "x");
+        f.header.dirty = dirty;
+        return f.Build();
+    };
+    const uint32_t R = IRModeReadOnly, W = IRModeWrite;
+    const struct {
+        std::string name;
+        Bytes file;
+        uint32_t mode, options, expected;
+        std::string trace;
+    } cases[] = {
+        {"read-only", crafted(1), R, 0, IROpenBadLibrary, kRefusal},
+        {"read-only-kind", crafted(1), R | IRModeRequireInfrared, 1, IROpenBadLibrary, kRefusal},
+        {"dirty-8000", crafted(0x8000), R, 0, IROpenBadLibrary, kRefusal},
+        {"both-bits", gap.Build(), R | W, 0, IROpenBadLibrary, kRecoveryFailed},
+        {"stale", stale.Build(), W, 0, IROpenOk, kRecovered},
+        {"empty", empty.Build(), W, 0, IROpenOk, kRecovered},
+        {"lost", lostFile, W, 0, IROpenBadLibrary, kRecoveryFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Path(c.name + ".lib");
+        WriteFile(path, c.file);
+        if (c.expected != IROpenOk && c.name != "lost") {
+            ExpectRefused(path, c.mode, c.options, c.expected, c.trace);
+        } else {
+            LibraryHandle* h = OpenAs(path, c.mode, c.options);
+            EXPECT_EQ(h != nullptr, c.expected == IROpenOk);
+            EXPECT_EQ(status, c.expected);
+            EXPECT_EQ(Trace(), c.trace);
+            if (h != nullptr) {
+                const Bytes repaired = ReadFile(path);
+                EXPECT_EQ(KeysOf(h->index), KeysOf(IndexRunOf(repaired)));
+                IRCloseLibrary(h);
+                EXPECT_EQ(ReadFile(path), repaired) << "an unmodified handle saves nothing";
+            }
+        }
+        EXPECT_EQ(OpenHandleCount(), 0u);
+        if (c.expected == IROpenOk) EXPECT_EQ(OpenClose(path, R), IROpenOk);
+        else ExpectRefused(path, R, 0, IROpenBadLibrary, kRefusal);
+    }
+    EXPECT_EQ(ReadFile(Path("empty.lib")), SealedHeader(format::LibraryHeader{.kind = 2}));
+    // The failed walk moved y down before it failed; the header keeps the old counters.
+    const Bytes after = ReadFile(Path("lost.lib"));
+    EXPECT_EQ(Slice(after, 0, 1570), Slice(lostFile, 0, 1570));
+    EXPECT_EQ(Slice(after, 1570 + 95, 300 + 79), Slice(lostFile, 1570 + 95 + 200, 379));
 
-    LibraryHandle* h = OpenAs(Path("d.lib"), IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(status, IROpenOk);
-    EXPECT_EQ(Trace(), kRecovered);
-    const uint32_t z = x + f.extents[0].capacity;
-    const uint32_t w = z + f.extents[2].capacity;
+    // The repair rebuilt the stale index from the records and compacted them.
+    const uint32_t z = x + stale.extents[0].capacity;
+    const uint32_t w = z + stale.extents[2].capacity;
     const std::vector<std::string> keys{"Maker/TV/One@1570", "Maker/VCR/Two@" + std::to_string(z),
                                         "Other/TV/Three@" + std::to_string(w)};
-    EXPECT_EQ(KeysOf(h->index), keys);
-    const Bytes repaired = ReadFile(Path("d.lib"));
+    const Bytes repaired = ReadFile(Path("stale.lib"));
     const format::LibraryHeader head = DecodeHeaderOf(repaired);
     EXPECT_EQ(head.dirty, 0);
     EXPECT_EQ(head.recordCount, 3u);
     EXPECT_EQ(head.freeSlotCount, 0u);
-    EXPECT_EQ(head.dataEnd, w + f.extents[3].capacity);
+    EXPECT_EQ(head.dataEnd, w + stale.extents[3].capacity);
     EXPECT_EQ(repaired.size(), head.dataEnd + 3 * 71);
     EXPECT_EQ(KeysOf(IndexRunOf(repaired)), keys);
-    IRCloseLibrary(h);
-    EXPECT_EQ(ReadFile(Path("d.lib")), repaired) << "an unmodified handle saves nothing";
-
-    // The repaired file opens read-only with the same index, and its records read back.
-    h = OpenAs(Path("d.lib"), IRModeReadOnly);
+    LibraryHandle* h = OpenAs(Path("stale.lib"), R);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(KeysOf(h->index), keys);
     const auto two = FetchNamed(h, "maker", "vcr", "two");
     ASSERT_TRUE(two);
     EXPECT_EQ(IR_GET16(two->data() + 2), 2);
     IRCloseLibrary(h);
-}
 
-// A dirty file without records has nothing to compact; the repair still has to leave it
-// clean, or it would be refused for reading for ever.
-TEST_F(Open, ADirtyEmptyFileIsCleanAfterItsRepair) {
-    FileBuilder f;
-    f.header.dirty = 1;
-    f.WriteTo(Path("d.lib"));
-    LibraryHandle* h = OpenAs(Path("d.lib"), IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(Trace(), kRecovered);
-    IRCloseLibrary(h);
-    EXPECT_EQ(ReadFile(Path("d.lib")), SealedHeader(format::LibraryHeader{.kind = 2}));
-    h = OpenAs(Path("d.lib"), IRModeReadOnly);
-    EXPECT_NE(h, nullptr);
-    EXPECT_EQ(status, IROpenOk);
-    IRCloseLibrary(h);
-}
-
-TEST_F(Open, ARepairThatFailsShowsRecoveryFailedAndLeavesNoHandle) {
-    // The last record was counted but its image never reached the file.
-    FileBuilder f;
-    f.AddLive("M", "T", "x");
-    f.AddDeleted(200);
-    f.AddLive("M", "T", "y", {}, 300);
-    f.header.recordCount += 1;
-    f.header.dirty = 1;
-    f.index.clear();
-    Bytes file = f.Build();
-    file.resize(file.size() + 500, 0);
-    WriteFile(Path("d.lib"), file);
-    status = 99;
+    // The owner window is passed through as given, null included.
     ClearUiEvents();
-    EXPECT_EQ(IROpenLibrary(0, kOwner, Path("d.lib").c_str(), IRModeWrite, 0, &status), nullptr);
-    EXPECT_EQ(status, IROpenBadLibrary);
-    EXPECT_EQ(Trace(), kRecoveryFailed);
-    EXPECT_EQ(OpenHandleCount(), 0u);
-    // The walk moved y down before it failed; the header still has the old counters and
-    // stays dirty, so a read-only open is still refused.
-    const Bytes after = ReadFile(Path("d.lib"));
-    EXPECT_EQ(Slice(after, 0, 1570), Slice(file, 0, 1570));
-    EXPECT_EQ(Slice(after, 1570 + 95, 300 + 79), Slice(file, 1570 + 95 + 200, 379));
-    ExpectRefused(Path("d.lib"), IRModeReadOnly, 0, IROpenBadLibrary, kRefusal);
-}
-
-// Both access bits: the descriptor is read-only, but the write bit still asks for a repair,
-// which cannot write and so fails without changing the file.
-TEST_F(Open, ADirtyFileOpenedWithBothAccessBitsCannotBeRepaired) {
-    FileBuilder f;
-    f.AddDeleted(100);
-    f.AddLive("M", "T", "x");
-    f.header.dirty = 1;
-    f.WriteTo(Path("d.lib"));
-    ExpectRefused(Path("d.lib"), IRModeReadOnly | IRModeWrite, 0, IROpenBadLibrary, kRecoveryFailed);
+    EXPECT_EQ(IROpenLibrary(0, nullptr, Path("read-only.lib").c_str(), R, 0, &status), nullptr);
+    const auto events = platform::testing::UiEvents();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[3].owner, nullptr);
 }
 
 // ---- Sharing, reference counts and the registry --------------------------------------------
@@ -501,15 +493,23 @@ TEST_F(Open, DifferentModeWordsOrPathBytesGetHandlesOfTheirOwn) {
     IRCloseLibrary(a3);
 }
 
-TEST_F(Open, ClosingFirstMiddleAndLastKeepsTheOthersInOrder) {
+// The writer of a.lib changes nothing and the writer of b.lib adds a record: only b.lib is
+// saved, clean and with its index, when they close.
+TEST_F(Open, ClosingKeepsTheOthersInOrderAndSavesOnlyWhatAWriterChanged) {
     std::vector<LibraryHandle*> h;
     for (const char* name : {"a.lib", "b.lib", "c.lib", "d.lib", "e.lib"}) {
         h.push_back(OpenAs(Library(name), std::string(name) < "c" ? IRModeWrite : IRModeReadOnly));
         ASSERT_NE(h.back(), nullptr);
     }
+    Put(h[1], MakeRemoteRecord("M", "T", "x", {MakeEntry(1, 5)}));
+    ASSERT_EQ(DecodeHeaderOf(ReadFile(Path("b.lib"))).dirty, 1);
     IRCloseLibrary(h[2]);
     EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[0], h[1], h[3], h[4]}));
+    const Bytes empty = ReadFile(Path("a.lib"));
+    platform::testing::ClearFaults();
     IRCloseLibrary(h[0]);
+    EXPECT_EQ(CallCount(FaultCall::Write), 0u);
+    EXPECT_EQ(ReadFile(Path("a.lib")), empty);
     EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[1], h[3], h[4]}));
     IRCloseLibrary(h[4]);
     EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{h[1], h[3]}));
@@ -523,50 +523,16 @@ TEST_F(Open, ClosingFirstMiddleAndLastKeepsTheOthersInOrder) {
         IRFreeManufacturers(list);
         IRCloseLibrary(left);
     }
-}
-
-TEST_F(Open, ClosingSavesOnlyWhatAWriterChanged) {
-    const std::string path = Library("a.lib");
-    LibraryHandle* h = OpenAs(path, IRModeWrite);
-    const Bytes empty = ReadFile(path);
-    platform::testing::ClearFaults();
-    IRCloseLibrary(h);
-    EXPECT_EQ(CallCount(FaultCall::Write), 0u);
-    EXPECT_EQ(ReadFile(path), empty);
-
-    h = OpenAs(path, IRModeWrite);
-    Put(h, MakeRemoteRecord("M", "T", "x", {MakeEntry(1, 5)}));
-    ASSERT_EQ(DecodeHeaderOf(ReadFile(path)).dirty, 1);
-    IRCloseLibrary(h);
-    const Bytes saved = ReadFile(path);
+    const Bytes saved = ReadFile(Path("b.lib"));
     EXPECT_EQ(DecodeHeaderOf(saved).dirty, 0);
     EXPECT_EQ(KeysOf(IndexRunOf(saved)), std::vector<std::string>{"M/T/x@1570"});
 }
 
 // ---- Exclusion ----------------------------------------------------------------------------
 
-TEST_F(Open, AWriterHasItsFileAloneWithinTheProcess) {
-    const std::string path = Library("a.lib");
-    LibraryHandle* writer = OpenAs(path, IRModeWrite);
-    ASSERT_NE(writer, nullptr);
-    for (uint32_t mode : {IRModeReadOnly, IRModeWrite, IRModeReadOnly | IRModeWrite}) {
-        ExpectRefused(path, mode, 0, IROpenCannotOpenFile);
-    }
-    IRCloseLibrary(writer);
-    LibraryHandle* reader = OpenAs(path, IRModeReadOnly);
-    ASSERT_NE(reader, nullptr);
-    ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
-    LibraryHandle* reader5 = OpenAs(path, IRModeReadOnly | IRModeRequireInfrared);
-    EXPECT_NE(reader5, nullptr);
-    IRCloseLibrary(reader);
-    ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
-    IRCloseLibrary(reader5);
-    writer = OpenAs(path, IRModeWrite);
-    EXPECT_NE(writer, nullptr);
-    IRCloseLibrary(writer);
-}
-
-TEST_F(Open, AWriterHasItsFileAloneAcrossProcesses) {
+// A writer has its file alone and readers keep writers out, whether the holder and the
+// opener are in this process or another one.
+TEST_F(Open, AWriterHasItsFileAloneWithinAndAcrossProcesses) {
     const std::string path = Library("a.lib");
     const auto childOpens = [&](uint32_t mode) {
         return RunInChild([&] {
@@ -576,38 +542,54 @@ TEST_F(Open, AWriterHasItsFileAloneAcrossProcesses) {
             return static_cast<int>(s);
         });
     };
-    EXPECT_EQ(childOpens(IRModeWrite), 0);
-    LibraryHandle* writer = OpenAs(path, IRModeWrite);
-    ASSERT_NE(writer, nullptr);
-    EXPECT_EQ(childOpens(IRModeReadOnly), 1);
-    EXPECT_EQ(childOpens(IRModeWrite), 1);
-    IRCloseLibrary(writer);
-    LibraryHandle* reader = OpenAs(path, IRModeReadOnly);
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(childOpens(IRModeReadOnly | IRModeRequireInfrared), 0);
-    EXPECT_EQ(childOpens(IRModeWrite), 1);
+    const uint32_t R = IRModeReadOnly, W = IRModeWrite, R5 = R | IRModeRequireInfrared;
+    const uint32_t busy = IROpenCannotOpenFile;
+    const struct {
+        bool childHolds;
+        uint32_t held;
+        bool childTries;
+        uint32_t tried, expected;
+    } cases[] = {
+        {false, W, false, R, busy}, {false, W, false, W, busy}, {false, W, false, R | W, busy},
+        {false, R, false, W, busy}, {false, R, false, R5, IROpenOk},
+        {false, W, true, R, busy},  {false, W, true, W, busy},
+        {false, R, true, W, busy},  {false, R, true, R5, IROpenOk},
+        {true, W, false, R, busy},  {true, W, false, W, busy},
+        {true, R, false, W, busy},  {true, R, false, R, IROpenOk},
+    };
+    EXPECT_EQ(childOpens(W), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.childHolds ? "child" : "parent") + " holds " +
+                     std::to_string(c.held) + ", " + (c.childTries ? "child" : "parent") +
+                     " tries " + std::to_string(c.tried));
+        std::optional<HeldByChild> child;
+        LibraryHandle* holder = nullptr;
+        if (c.childHolds) {
+            child.emplace(path, c.held);
+            ASSERT_EQ(child->status(), IROpenOk);
+            othersHold = true;
+        } else {
+            holder = OpenAs(path, c.held);
+            ASSERT_NE(holder, nullptr);
+        }
+        if (c.childTries) {
+            EXPECT_EQ(childOpens(c.tried), static_cast<int>(c.expected));
+        } else if (c.expected != IROpenOk) {
+            ExpectRefused(path, c.tried, 0, c.expected);
+        } else {
+            EXPECT_EQ(OpenClose(path, c.tried), IROpenOk);
+        }
+        IRCloseLibrary(holder);
+        othersHold = false;
+    }
+    // Closing one reader keeps the file shut to writers while another is open.
+    LibraryHandle* reader = OpenAs(path, R);
+    LibraryHandle* reader5 = OpenAs(path, R5);
+    ASSERT_NE(reader5, nullptr);
     IRCloseLibrary(reader);
-
-    {
-        HeldByChild child(path, IRModeWrite);
-        ASSERT_EQ(child.status(), IROpenOk);
-        othersHold = true;
-        ExpectRefused(path, IRModeReadOnly, 0, IROpenCannotOpenFile);
-        ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
-    }
-    {
-        HeldByChild child(path, IRModeReadOnly);
-        ASSERT_EQ(child.status(), IROpenOk);
-        othersHold = true;
-        ExpectRefused(path, IRModeWrite, 0, IROpenCannotOpenFile);
-        reader = OpenAs(path, IRModeReadOnly);
-        EXPECT_NE(reader, nullptr);
-        IRCloseLibrary(reader);
-    }
-    othersHold = false;
-    writer = OpenAs(path, IRModeWrite);
-    EXPECT_NE(writer, nullptr);
-    IRCloseLibrary(writer);
+    ExpectRefused(path, W, 0, busy);
+    IRCloseLibrary(reader5);
+    EXPECT_EQ(OpenClose(path, W), IROpenOk);
 }
 
 }  // namespace
