@@ -32,6 +32,13 @@ using Start = rl::Library;
 struct Session {
     std::string path;
     LibraryHandle* handle = nullptr;
+
+    // Opens the library into `handle` and returns the open's status.
+    int32_t Open(uint32_t mode) {
+        uint32_t status = 99;
+        handle = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
+        return static_cast<int32_t>(status);
+    }
 };
 
 // A failed call that the library lets pass unreported on purpose: the insertion of the
@@ -293,20 +300,23 @@ TEST_F(FaultSweep, Create) {
     Sweep(s);
 }
 
-TEST_F(FaultSweep, OpenClean) {
+// Opens of the clean and the dirty library, read-only and for writing (the repair).
+TEST_F(FaultSweep, Open) {
     const Start main = BuildMain();
-    for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
-        Scenario s;
-        s.name = mode == IRModeWrite ? "open clean for writing" : "open clean read-only";
-        s.start = &main;
-        s.changesNothing = true;
-        s.act = [mode](Session& r) {
-            uint32_t status = 99;
-            r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), mode, 0, &status);
-            return static_cast<int32_t>(status);
-        };
-        s.resultOk = OpenStatus(false, mode == IRModeWrite);
-        Sweep(s);
+    const Start dirty = BuildDirty(main);
+    for (const bool isDirty : {false, true}) {
+        for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
+            const bool writes = mode == IRModeWrite;
+            Scenario s;
+            s.name = std::string("open ") + (isDirty ? "dirty" : "clean") +
+                     (writes ? (isDirty ? " for writing (repair)" : " for writing") : " read-only");
+            s.start = isDirty ? &dirty : &main;
+            s.compacts = isDirty && writes;
+            s.changesNothing = !s.compacts;
+            s.act = [mode](Session& r) { return r.Open(mode); };
+            s.resultOk = OpenStatus(isDirty, writes);
+            Sweep(s);
+        }
     }
 }
 
@@ -320,36 +330,13 @@ TEST_F(FaultSweep, OpenForWritingThenRewrite) {
     s.start = &main;
     s.touched = rl::KeyOfRecord(record);
     s.after = rl::FetchImageOf(record);
-    s.act = [](Session& r) {
-        uint32_t status = 99;
-        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
-        return static_cast<int32_t>(status);
-    };
+    s.act = [](Session& r) { return r.Open(IRModeWrite); };
     s.carryOn = [record](Session& r) {
         IRSetExtraSpaceAmount(r.handle, kExtraSpace);
         rl::WriteRecord(r.handle, record);
     };
     s.resultOk = OpenStatus(false, true);
     Sweep(s);
-}
-
-TEST_F(FaultSweep, OpenDirty) {
-    const Start main = BuildMain();
-    const Start dirty = BuildDirty(main);
-    for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
-        Scenario s;
-        s.name = mode == IRModeWrite ? "open dirty for writing (repair)" : "open dirty read-only";
-        s.start = &dirty;
-        s.compacts = mode == IRModeWrite;
-        s.changesNothing = mode == IRModeReadOnly;
-        s.act = [mode](Session& r) {
-            uint32_t status = 99;
-            r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), mode, 0, &status);
-            return static_cast<int32_t>(status);
-        };
-        s.resultOk = OpenStatus(true, mode == IRModeWrite);
-        Sweep(s);
-    }
 }
 
 // Writes on an open handle: `record` goes into the main library.
@@ -360,8 +347,7 @@ Scenario WriteScenario(const std::string& name, const Start& start, const Bytes&
     s.touched = rl::KeyOfRecord(record);
     s.after = rl::FetchImageOf(record);
     s.setup = [](Session& r) {
-        uint32_t status = 0;
-        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+        r.Open(IRModeWrite);
         IRSetExtraSpaceAmount(r.handle, kExtraSpace);
     };
     s.act = [record](Session& r) { return IRWriteRemoteRecord(r.handle, reinterpret_cast<const RemoteRecord*>(record.data())); };
@@ -398,10 +384,7 @@ Scenario DeleteScenario(const std::string& name, const Start& start, const std::
     s.start = &start;
     s.touched = key;
     s.compacts = compacts;
-    s.setup = [](Session& r) {
-        uint32_t status = 0;
-        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
-    };
+    s.setup = [](Session& r) { r.Open(IRModeWrite); };
     s.act = [key](Session& r) { return rl::DeleteRecord(r.handle, key) ? 1 : 0; };
     s.resultOk = WorkResult(compacts ? Swallowed::Truncate : Swallowed::Never);
     return s;
@@ -423,10 +406,7 @@ TEST_F(FaultSweep, Compact) {
     s.name = "compact";
     s.start = &main;
     s.compacts = true;
-    s.setup = [](Session& r) {
-        uint32_t status = 0;
-        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
-    };
+    s.setup = [](Session& r) { r.Open(IRModeWrite); };
     s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
     s.resultOk = WorkResult(Swallowed::Truncate);
     Sweep(s);
@@ -441,8 +421,7 @@ TEST_F(FaultSweep, CloseSavingTheIndex) {
     s.touched = rl::KeyOfRecord(record);
     s.after = rl::FetchImageOf(record);
     s.setup = [record](Session& r) {
-        uint32_t status = 0;
-        r.handle = IROpenLibrary(0, nullptr, r.path.c_str(), IRModeWrite, 0, &status);
+        r.Open(IRModeWrite);
         rl::WriteRecord(r.handle, record);
     };
     s.act = [](Session& r) {
