@@ -6,26 +6,11 @@
 #include "format/block_io.h"
 #include "format/endian.h"
 #include "index/queries.h"
+#include "platform/owned_block.h"
 #include "platform/platform.h"
 #include "records/records.h"
 
 namespace varnel32::records {
-namespace {
-
-struct ResultBlock {
-    uint8_t* bytes;
-    explicit ResultBlock(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
-    ~ResultBlock() { platform::Release(bytes); }
-    ResultBlock(const ResultBlock&) = delete;
-    ResultBlock& operator=(const ResultBlock&) = delete;
-    uint8_t* Take() {
-        uint8_t* taken = bytes;
-        bytes = nullptr;
-        return taken;
-    }
-};
-
-}  // namespace
 
 void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
                         const char* model) {
@@ -45,13 +30,13 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     // A live record is never shorter than its own header; a blank deleted one is (0).
     if (header.usedSize < format::kRecordHeaderSize) return nullptr;
 
-    ResultBlock block(header.usedSize);
-    if (block.bytes == nullptr) return nullptr;
-    format::Store16(block.bytes + 0, header.usedSize);
-    format::Store16(block.bytes + 2, header.entryCount);
-    std::copy(header.manufacturer.begin(), header.manufacturer.end(), block.bytes + kRemoteManufacturerOffset);
-    std::copy(header.type.begin(), header.type.end(), block.bytes + kRemoteTypeOffset);
-    std::copy(header.model.begin(), header.model.end(), block.bytes + kRemoteModelOffset);
+    platform::OwnedBlock block(header.usedSize);
+    if (block.failed()) return nullptr;
+    format::Store16(block.get() + 0, header.usedSize);
+    format::Store16(block.get() + 2, header.entryCount);
+    std::copy(header.manufacturer.begin(), header.manufacturer.end(), block.get() + kRemoteManufacturerOffset);
+    std::copy(header.type.begin(), header.type.end(), block.get() + kRemoteTypeOffset);
+    std::copy(header.model.begin(), header.model.end(), block.get() + kRemoteModelOffset);
 
     // `position` runs through the result block, `stored` through the extent. The entries
     // must lie within the stored used size as the file lays them out (48-byte headers);
@@ -69,10 +54,10 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
         const size_t length = entry.dataLength();
         stored += format::kEntryHeaderSize + length;
         if (stored > header.usedSize) return nullptr;
-        std::copy(entry.head.begin(), entry.head.end(), block.bytes + position);
+        std::copy(entry.head.begin(), entry.head.end(), block.get() + position);
         position += format::kEntryHeadSize;
         if (length > 0) {
-            const int32_t got = platform::ReadBytes(fd, block.bytes + position, static_cast<uint32_t>(length));
+            const int32_t got = platform::ReadBytes(fd, block.get() + position, static_cast<uint32_t>(length));
             if (got != static_cast<int32_t>(length)) return nullptr;
         }
         position += length;

@@ -5,19 +5,11 @@
 #include "format/block_io.h"
 #include "library/busy_cursor.h"
 #include "maintenance/compact.h"
+#include "platform/owned_block.h"
 #include "platform/platform.h"
 
 namespace varnel32::records {
 namespace {
-
-// A zero-filled block from the allocation layer, released when the scope ends.
-struct OwnedBlock {
-    uint8_t* bytes;
-    explicit OwnedBlock(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
-    ~OwnedBlock() { platform::Release(bytes); }
-    OwnedBlock(const OwnedBlock&) = delete;
-    OwnedBlock& operator=(const OwnedBlock&) = delete;
-};
 
 int FirstEmptySlot(const format::LibraryHeader& header) {
     for (size_t i = 0; i < format::kFreeSlotCount; ++i) {
@@ -108,15 +100,15 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     const int slot = FirstEmptySlot(header);
     if (slot < 0) return DeleteResult::NotListed;
 
-    OwnedBlock blank(stored.capacity);
-    if (blank.bytes == nullptr) return DeleteResult::NotListed;
+    platform::OwnedBlock blank(stored.capacity);
+    if (blank.failed()) return DeleteResult::NotListed;
     format::RecordHeader blankHeader;
     blankHeader.capacity = stored.capacity;
     blankHeader.deleted = 1;
-    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.bytes, format::kRecordHeaderSize);
+    const std::span<uint8_t, format::kRecordHeaderSize> head(blank.get(), format::kRecordHeaderSize);
     format::Encode(blankHeader, head);
     format::Seal(format::BlockKind::Record, head);
-    const std::span<const uint8_t> extent(blank.bytes, stored.capacity);
+    const std::span<const uint8_t> extent(blank.get(), stored.capacity);
 
     if (!format::WriteAt(fd, offset, extent)) return DeleteResult::NotListed;
     header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};

@@ -6,20 +6,13 @@
 #include "format/block_io.h"
 #include "format/endian.h"
 #include "index/queries.h"
+#include "platform/owned_block.h"
 #include "platform/platform.h"
 #include "records/records.h"
 #include "records/space.h"
 
 namespace varnel32::records {
 namespace {
-
-struct ImageBuffer {
-    uint8_t* bytes;
-    explicit ImageBuffer(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateZeroed(size))) {}
-    ~ImageBuffer() { platform::Release(bytes); }
-    ImageBuffer(const ImageBuffer&) = delete;
-    ImageBuffer& operator=(const ImageBuffer&) = delete;
-};
 
 // The used size of the stored record, 79 + sum(48 + dataLength), or 0 when it would not
 // fit the 16-bit field. Counted in 32 bits so that no sum wraps.
@@ -56,8 +49,8 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
     header.usedSize = static_cast<uint16_t>(used);
     header.capacity = capacity;
 
-    ImageBuffer image(capacity);
-    if (image.bytes == nullptr) return 0;
+    platform::OwnedBlock image(capacity);
+    if (image.failed()) return 0;
     uint16_t placeCapacity = capacity;
     const uint32_t offset = FindRecordSpace(handle, header, placeCapacity);
     if (offset == 0) return 0;
@@ -65,11 +58,11 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
 
     // Sealed only now, so that the checksum covers the capacity of the chosen place.
     header.capacity = placeCapacity;
-    const std::span<uint8_t, format::kRecordHeaderSize> head(image.bytes, format::kRecordHeaderSize);
+    const std::span<uint8_t, format::kRecordHeaderSize> head(image.get(), format::kRecordHeaderSize);
     format::Encode(header, head);
     format::Seal(format::BlockKind::Record, head);
     const uint8_t* source = record + kRemoteHeadSize;
-    uint8_t* target = image.bytes + format::kRecordHeaderSize;
+    uint8_t* target = image.get() + format::kRecordHeaderSize;
     for (uint16_t i = 0; i < header.entryCount; ++i) {
         format::EntryHeader entry;
         std::copy(source, source + format::kEntryHeadSize, entry.head.begin());
@@ -90,7 +83,7 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
     handle->modified = 1;
     library.dirty = 1;
     if (!format::WriteHeader(handle->descriptor, library)) return 0;
-    return format::WriteAt(handle->descriptor, offset, std::span<const uint8_t>(image.bytes, writeLength))
+    return format::WriteAt(handle->descriptor, offset, std::span<const uint8_t>(image.get(), writeLength))
                ? 1
                : 0;
 }
