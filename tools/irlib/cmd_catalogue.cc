@@ -127,11 +127,8 @@ int RunCompact(const Args& args) {
     const std::string& file = args.positional[0];
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!LoadFile(file, bytes, error)) return Fail(file, error);
-    const BlockCheck hc = CheckBlock(fmt::BlockKind::Header, bytes, 0);
-    if (!hc.verifies) return Fail(file, "header does not verify ('irlib check' shows why)");
-    const auto header = fmt::DecodeLibraryHeader(
-        std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize));
+    fmt::LibraryHeader header;
+    if (!LoadLibraryFile(file, bytes, header, error)) return Fail(file, error);
     const Walk walk = WalkExtents(bytes, header.dataEnd);
     uint64_t liveCapacity = 0, deletedCapacity = 0, live = 0, deleted = 0;
     for (const ExtentScan& x : walk.extents) {

@@ -16,10 +16,8 @@ int RunStats(const Args& args) {
     const std::string& file = args.positional[0];
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!LoadFile(file, bytes, error)) return Fail(file, error);
-    const BlockCheck hc = CheckBlock(fmt::BlockKind::Header, bytes, 0);
-    if (!hc.verifies) return Fail(file, "header does not verify ('irlib check' shows why)");
-    const auto h = fmt::DecodeLibraryHeader(std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize));
+    fmt::LibraryHeader h;
+    if (!LoadLibraryFile(file, bytes, h, error)) return Fail(file, error);
     const Walk walk = WalkExtents(bytes, h.dataEnd);
 
     uint64_t live = 0, deleted = 0, used = 0, liveCapacity = 0, deletedCapacity = 0;

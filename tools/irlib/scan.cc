@@ -30,6 +30,18 @@ bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string&
     return true;
 }
 
+bool LoadLibraryFile(const std::string& path, std::vector<uint8_t>& bytes,
+                     fmt::LibraryHeader& header, std::string& error) {
+    if (!LoadFile(path, bytes, error)) return false;
+    if (!CheckBlock(fmt::BlockKind::Header, bytes, 0).verifies) {
+        error = "header does not verify ('irlib check' shows why)";
+        return false;
+    }
+    header = fmt::DecodeLibraryHeader(
+        std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize));
+    return true;
+}
+
 BlockCheck CheckBlock(fmt::BlockKind kind, std::span<const uint8_t> file, uint64_t offset) {
     BlockCheck c;
     const fmt::BlockShape shape = fmt::ShapeOf(kind);

@@ -25,6 +25,10 @@ struct Violation {
 };
 
 bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+// LoadFile, then the header: false with `error` set when the file cannot be read or its
+// header does not verify; otherwise `header` holds the decoded header.
+bool LoadLibraryFile(const std::string& path, std::vector<uint8_t>& bytes,
+                     fmt::LibraryHeader& header, std::string& error);
 
 struct BlockCheck {
     bool verifies = false;
