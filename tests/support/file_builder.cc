@@ -62,7 +62,7 @@ Bytes BlankExtent(uint16_t capacity) {
     blank.capacity = capacity;
     blank.deleted = 1;
     Bytes extent = SealedRecordHeader(blank);
-    extent.resize(capacity, 0);
+    extent.resize(capacity);  // the body is zeros
     return extent;
 }
 

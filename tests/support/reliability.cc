@@ -221,11 +221,14 @@ Library MakeNearlyFullLibrary(const std::string& path) {
     const int runs[] = {100, 100, 54};
     for (int part = 0; part < 3; ++part) {
         for (int i = 0; i < runs[part]; ++i) {
-            const std::string model = "j" + std::to_string(part) + "-" + std::to_string(i);
+            std::string model = "j";
+            model.append(std::to_string(part)).append("-").append(std::to_string(i));
             ok = WriteRecord(h, MakeRecord("Junk", "X", model, 20, {})) && ok;
             junk.push_back(KeyOf("Junk", "X", model));
         }
-        ok = WriteRecord(h, MakeRecord("Live", "TV", "L" + std::to_string(part + 2),
+        std::string live = "L";
+        live.append(std::to_string(part + 2));
+        ok = WriteRecord(h, MakeRecord("Live", "TV", live,
                                        static_cast<uint32_t>(12 + part), {9})) && ok;
     }
     for (const std::string& key : junk) ok = DeleteRecord(h, key) && ok;

@@ -13,7 +13,9 @@ namespace {
 constexpr uint32_t kSlotsOffset = static_cast<uint32_t>(fmt::kFreeSlotsOffset);
 
 std::string Names3(const fmt::Name& m, const fmt::Name& t, const fmt::Name& model) {
-    return "\"" + FieldText(m) + "\" / \"" + FieldText(t) + "\" / \"" + FieldText(model) + "\"";
+    std::string text = "\"";
+    text.append(FieldText(m)).append("\" / \"").append(FieldText(t)).append("\" / \"");
+    return text.append(FieldText(model)).append("\"");
 }
 
 std::string Num(uint64_t v) { return std::to_string(v); }

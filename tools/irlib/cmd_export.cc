@@ -120,12 +120,12 @@ int RunExport(const Args& args) {
                                                first.path + " stored twice; this copy left out"});
                 continue;
             }
-            for (; expect < p.info.part; ++expect) missing += " " + std::to_string(expect);
+            for (; expect < p.info.part; ++expect) missing.append(" ").append(std::to_string(expect));
             ++expect;
             merged.items.insert(merged.items.end(), p.file.items.begin(), p.file.items.end());
             ++records;
         }
-        for (; expect <= first.parts; ++expect) missing += " " + std::to_string(expect);
+        for (; expect <= first.parts; ++expect) missing.append(" ").append(std::to_string(expect));
         if (!missing.empty())
             problems.push_back({first.path, "incomplete: part(s)" + missing + " of " +
                                                 std::to_string(first.parts) + " missing; written without them"});

@@ -69,7 +69,7 @@ std::string EntryText(std::span<const uint8_t, kHeadSize> head, std::span<const 
                FormatHexBytes(s.command);
     text += std::to_string(s.frequency) + " Hz, duty " + FormatDuty(s.dutyMillionths, s.dutyDecimals) +
             ", " + std::to_string(s.timings.size()) + " timings:";
-    for (uint32_t t : s.timings) text += " " + std::to_string(t);
+    for (uint32_t t : s.timings) text.append(" ").append(std::to_string(t));
     return text;
 }
 
