@@ -2,6 +2,7 @@
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
 # each fuzzer and a short torture run), `make demo` runs the command-line tour.
 # `make crash` prints the crash-point table, `make fuzz` fuzzes for longer.
+# `make install PREFIX=...` installs, `make package` builds the Debian package.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -11,9 +12,13 @@ CMAKE ?= cmake
 FUZZ_SECONDS ?= 300
 TEST_FUZZ_SECONDS ?= 60
 TORTURE_SECONDS ?= 20
+PREFIX ?= /usr/local
+# The builds that make test runs (and CI): warnings are errors there, and the tests must be
+# built, so that a missing GoogleTest fails rather than testing less.
+CHECKED = -DVARNEL32_WERROR=ON -DVARNEL32_BUILD_TESTS=ON
 
 .PHONY: all build asan test test-release test-asan test-windows demo bench clean \
-  test-tsan fuzz-build fuzz test-fuzz torture crash
+  test-tsan fuzz-build fuzz test-fuzz torture crash install package
 
 all: build
 
@@ -21,7 +26,7 @@ $(BUILD)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 $(ASAN_BUILD)/CMakeCache.txt:
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNEL32_SANITIZE=ON
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNEL32_SANITIZE=ON $(CHECKED)
 
 build: $(BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
@@ -29,10 +34,15 @@ build: $(BUILD)/CMakeCache.txt
 asan: $(ASAN_BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
-test-release: build
+# `make` leaves warnings as warnings; the test builds turn them into errors for good.
+test-release: $(BUILD)/CMakeCache.txt
+	$(CMAKE) $(BUILD) $(CHECKED) > /dev/null
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-asan: asan
+test-asan: $(ASAN_BUILD)/CMakeCache.txt
+	$(CMAKE) $(ASAN_BUILD) $(CHECKED) > /dev/null
+	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
@@ -44,21 +54,22 @@ test: test-release test-asan test-windows test-tsan test-fuzz torture
 # ---- Reliability -------------------------------------------------------------------------
 $(TSAN_BUILD)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL32_TSAN=ON \
-	  -DVARNEL32_BUILD_TOOLS=OFF
+	  -DVARNEL32_BUILD_TOOLS=OFF $(CHECKED)
 
 # Only the thread tests are built and run with ThreadSanitizer. These builds name their
 # targets, so they configure again first: a target added since would not be known yet.
 test-tsan: $(TSAN_BUILD)/CMakeCache.txt
-	$(CMAKE) $(TSAN_BUILD) > /dev/null
+	$(CMAKE) $(TSAN_BUILD) $(CHECKED) > /dev/null
 	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target varnel32_thread_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tests/varnel32_thread_tests
 
 $(FUZZ_BUILD)/CMakeCache.txt:
 	CC=clang-14 CXX=clang++-14 $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DVARNEL32_BUILD_FUZZ=ON -DVARNEL32_BUILD_TESTS=OFF -DVARNEL32_BUILD_TOOLS=OFF
+	  -DVARNEL32_BUILD_FUZZ=ON -DVARNEL32_BUILD_TESTS=OFF -DVARNEL32_BUILD_TOOLS=OFF \
+	  -DVARNEL32_WERROR=ON
 
 fuzz-build: $(FUZZ_BUILD)/CMakeCache.txt
-	$(CMAKE) $(FUZZ_BUILD) > /dev/null
+	$(CMAKE) $(FUZZ_BUILD) -DVARNEL32_WERROR=ON > /dev/null
 	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target varnel32_fuzz_open_file \
 	  varnel32_fuzz_operations varnel32_fuzz_irfile varnel32_fuzz_corpus
 
@@ -74,8 +85,18 @@ torture: build
 crash: build
 	$(BUILD)/tests/varnel32_crash_points
 
-demo: build
-	@if [ -x scripts/demo.sh ]; then scripts/demo.sh $(BUILD); else echo "no demo yet"; fi
+# The demo runs irlib alone, so irlib (and the library under it) is all it builds.
+demo: $(BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target irlib
+	scripts/demo.sh $(BUILD)
+
+# DESTDIR=... stages the install, as packagers do.
+install: build
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, varnel32_<version>_<arch>.deb, in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench:
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVARNEL32_BUILD_BENCH=ON -DVARNEL32_BUILD_TESTS=OFF
