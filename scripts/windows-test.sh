@@ -28,7 +28,8 @@ fi
 
 configure_and_build() {  # build dir, toolchain file
   cmake -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE="cmake/$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVARNEL32_BUILD_TOOLS=OFF -DVARNEL32_BUILD_BENCH=OFF -DVARNEL32_BUILD_FUZZ=OFF >/dev/null
+    -DVARNEL32_BUILD_TOOLS=OFF -DVARNEL32_BUILD_BENCH=OFF -DVARNEL32_BUILD_FUZZ=OFF \
+    -DVARNEL32_WERROR=ON >/dev/null
   cmake --build "$1" -j "$JOBS"
 }
 
