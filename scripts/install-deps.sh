@@ -3,7 +3,8 @@
 # missing. As another user it only reports what is missing.
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev googletest
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang-14 libfuzzer-14-dev libclang-rt-14-dev)
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang-14 libfuzzer-14-dev libclang-rt-14-dev
+          pkg-config libsqlite3-dev liblmdb-dev)  # the last three: make bench only
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
