@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <set>
 
 #include "stores.h"
 #include "varnel32.h"
@@ -62,6 +63,16 @@ void Field(char* field, const std::string& name) {
     std::memcpy(field, name.data(), std::min<size_t>(name.size(), 20));
 }
 
+// One listing of the manufacturers, one of types per manufacturer, one of models per type.
+size_t Listings(const std::vector<Record>& records) {
+    std::set<std::string> makers, types;
+    for (const Record& r : records) {
+        makers.insert(Folded(r.manufacturer));
+        types.insert(Folded(r.manufacturer) + '\x01' + Folded(r.type));
+    }
+    return 1 + makers.size() + types.size();
+}
+
 }  // namespace
 
 std::string Folded(const std::string& name) {
@@ -101,14 +112,7 @@ Dataset SyntheticDataset(size_t count) {
         r.grown = Grown(r.image);
         set.records.push_back(std::move(r));
     }
-    const size_t makers = std::min<size_t>(count, 1000);
-    size_t typeLists = 0;
-    for (size_t m = 0; m < makers; ++m) {
-        size_t types = 0;
-        for (size_t t = 0; t < 5; ++t) types += (t * 1000 + m < count) ? 1 : 0;
-        typeLists += types;
-    }
-    set.listings = 1 + makers + typeLists;
+    set.listings = Listings(set.records);
     return set;
 }
 
@@ -139,10 +143,8 @@ bool SampleDataset(const std::string& directory, const std::string& irlib, const
     }
     out.name = "sample";
     out.records.clear();
-    out.listings = 1;
     for (const std::string& m : Names(IRFindAllManufacturers(h))) {
         const auto types = Names(IRFindAllTypes(h, m.c_str()));
-        out.listings += 1 + types.size();
         for (const std::string& t : types) {
             for (const std::string& mo : Names(IRFindAllModels(h, m.c_str(), t.c_str()))) {
                 char fm[21], ft[21], fmo[21];
@@ -165,6 +167,7 @@ bool SampleDataset(const std::string& directory, const std::string& irlib, const
     IRCloseLibrary(h);
     std::filesystem::remove(path, ec);
     out.name = "sample (" + std::to_string(out.records.size()) + " records)";
+    out.listings = Listings(out.records);
     return !out.records.empty();
 }
 
