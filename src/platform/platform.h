@@ -38,6 +38,8 @@ void CloseFile(int fd);
 // ---- Memory ------------------------------------------------------------------------------
 // Every block the library hands to a caller comes from here and goes back through Release.
 void* AllocateZeroed(size_t size);
+// The same without zero-filling, for blocks that are written whole before anyone reads them.
+void* Allocate(size_t size);
 void* Reallocate(void* block, size_t size);  // null on failure, `block` then unchanged
 void Release(void* block);
 

@@ -51,7 +51,8 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     const size_t used = header.usedSize;
     if (used < format::kRecordHeaderSize) return nullptr;
 
-    platform::OwnedBlock block(used);
+    // Every byte is written below: head, entries, zeros after the last entry.
+    platform::OwnedBlock block(used, platform::OwnedBlock::Unfilled{});
     if (block.failed()) return nullptr;
     uint8_t* out = block.get();
     // The stored record goes to the same offsets in the block; `available` is how much of
