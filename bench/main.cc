@@ -1,7 +1,7 @@
 // varnel32_bench: times the phases of a library's life (load, reopen, browse, fetch,
 // exists, rewrite, delete, compact) for this library, SQLite, LMDB and a raw-file floor on
 // the same records, and prints one table per data set (or JSON). Each figure is the median
-// of the runs; the last columns compare this library with the goal the issue sets for it.
+// of the runs; the last columns compare this library with the goal set for each phase.
 #include <unistd.h>
 
 #include <algorithm>

@@ -74,6 +74,8 @@ Node* AppendTo(Node*& nodes, uint16_t& count, NameTable& table, const char* name
     if (hashed && newCount >= kTableMinimum && table.capacity < 2 * newCount) {
         grown.capacity = table.capacity == 0 ? 2u * kTableMinimum : 2 * table.capacity;
         while (grown.capacity < 2 * newCount) grown.capacity *= 2;
+        // Through Reallocate, as every growth of the tree: a failure is an insert that ran
+        // out of memory, whichever of the two blocks it hit.
         grown.slots = static_cast<uint32_t*>(platform::Reallocate(nullptr, sizeof(uint32_t) * grown.capacity));
         if (grown.slots == nullptr) return nullptr;
     }
