@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev googletest
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang-14 libfuzzer-14-dev libclang-rt-14-dev
-          pkgconf dpkg-dev file)
+          pkgconf dpkg-dev file libsqlite3-dev liblmdb-dev)  # the last two: make bench only
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

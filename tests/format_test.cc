@@ -237,7 +237,7 @@ TEST_F(BlockIo, ShortTransfersAndDamagedBlocksAreRefused) {
 
     platform::testing::InjectFault(platform::FaultCall::Read, 1, platform::FaultEffect::Short);
     EXPECT_FALSE(format::ReadHeader(fd, bytes, h));
-    platform::testing::InjectFault(platform::FaultCall::Seek, 1);
+    platform::testing::InjectFault(platform::FaultCall::Read, 1);
     EXPECT_FALSE(format::ReadRecordHeader(fd, at, r));
     // A short write of a changed header leaves a new first half before the old second half.
     format::LibraryHeader changed = h;

@@ -239,9 +239,12 @@ protected:
         return name;
     }
     std::array<std::string, 3> RandomKey() {
-        static const char* makers[] = {"Sony", "Philips", "Acme", "Zenith", "Onkyo"};
+        // Ten makers and up to twelve models a type: levels that grow past and shrink below
+        // the size at which the catalogue keeps a name table beside them.
+        static const char* makers[] = {"Sony", "Philips", "Acme",  "Zenith", "Onkyo",
+                                       "Denon", "Sharp", "Pioneer", "Yamaha", "Bose"};
         static const char* types[] = {"TV", "VCR", "Amp", "DVD"};
-        return {makers[Below(5)], types[Below(4)], "Model-" + std::to_string(Below(12))};
+        return {makers[Below(10)], types[Below(4)], "Model-" + std::to_string(Below(12))};
     }
     std::array<std::string, 3> LiveKey() {
         const auto run = model.Run();

@@ -1,5 +1,4 @@
-// Block reads and writes through the platform layer. A seek that fails shows as a failed
-// transfer, so the callers need test only one result.
+// Block reads and writes through the platform layer, each one positioned transfer.
 #include "format/block_io.h"
 
 #include "platform/platform.h"
@@ -7,14 +6,12 @@
 namespace varnel32::format {
 
 bool ReadAt(int fd, uint32_t offset, std::span<uint8_t> out) {
-    if (!platform::SeekTo(fd, offset)) return false;
-    const int32_t n = platform::ReadBytes(fd, out.data(), static_cast<uint32_t>(out.size()));
+    const int32_t n = platform::ReadBytesAt(fd, offset, out.data(), static_cast<uint32_t>(out.size()));
     return n >= 0 && static_cast<size_t>(n) == out.size();
 }
 
 bool WriteAt(int fd, uint32_t offset, std::span<const uint8_t> bytes) {
-    if (!platform::SeekTo(fd, offset)) return false;
-    const int32_t n = platform::WriteBytes(fd, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const int32_t n = platform::WriteBytesAt(fd, offset, bytes.data(), static_cast<uint32_t>(bytes.size()));
     return n >= 0 && static_cast<size_t>(n) == bytes.size();
 }
 

@@ -10,9 +10,9 @@
 
 namespace varnel32::format {
 
-// Reads exactly `out.size()` bytes at `offset`; false on a failed seek or a short read.
+// Reads exactly `out.size()` bytes at `offset`; false on a failure or a short read.
 bool ReadAt(int fd, uint32_t offset, std::span<uint8_t> out);
-// Writes all of `bytes` at `offset`; false on a failed seek or a short write.
+// Writes all of `bytes` at `offset`; false on a failure or a short write.
 bool WriteAt(int fd, uint32_t offset, std::span<const uint8_t> bytes);
 
 // Reads and verifies the header; `bytes` then hold it as stored.

@@ -1,5 +1,7 @@
-// crc32: the table is computed at compile time from the polynomial, so there is no
-// start-up step and no table to get wrong by hand.
+// crc32: the tables are computed at compile time from the polynomial, so there is no
+// start-up step and no table to get wrong by hand. Eight bytes are taken per step through
+// eight tables (slicing by 8), several times faster than one table lookup per byte; the
+// bytes that remain go one at a time through the first table, the standard one.
 #include "format/crc32.h"
 
 #include <array>
@@ -7,25 +9,41 @@
 namespace varnel32::format {
 namespace {
 
-constexpr std::array<uint32_t, 256> MakeTable() {
-    std::array<uint32_t, 256> table{};
+using Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Tables MakeTables() {
+    Tables t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t v = i;
         for (int bit = 0; bit < 8; ++bit) v = (v & 1u) ? (v >> 1) ^ 0xEDB88320u : v >> 1;
-        table[i] = v;
+        t[0][i] = v;
     }
-    return table;
+    // t[k][i]: the state after byte i and k zero bytes.
+    for (size_t k = 1; k < 8; ++k) {
+        for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
+    }
+    return t;
 }
 
-constexpr std::array<uint32_t, 256> kTable = MakeTable();
-static_assert(kTable[1] == 0x77073096u && kTable[255] == 0x2D02EF8Du);
+constexpr Tables kTables = MakeTables();
+static_assert(kTables[0][1] == 0x77073096u && kTables[0][255] == 0x2D02EF8Du);
 
 }  // namespace
 
-const uint32_t* Crc32Table() { return kTable.data(); }
+const uint32_t* Crc32Table() { return kTables[0].data(); }
 
 uint32_t Crc32Update(uint32_t state, std::span<const uint8_t> bytes) {
-    for (uint8_t b : bytes) state = kTable[(state ^ b) & 0xFFu] ^ (state >> 8);
+    const uint8_t* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        // Assembled byte by byte, so the result does not depend on the host's byte order.
+        const uint32_t low = state ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                                      uint32_t{p[3]} << 24);
+        state = kTables[7][low & 0xFFu] ^ kTables[6][(low >> 8) & 0xFFu] ^
+                kTables[5][(low >> 16) & 0xFFu] ^ kTables[4][low >> 24] ^ kTables[3][p[4]] ^
+                kTables[2][p[5]] ^ kTables[1][p[6]] ^ kTables[0][p[7]];
+    }
+    for (; n > 0; --n, ++p) state = kTables[0][(state ^ *p) & 0xFFu] ^ (state >> 8);
     return state;
 }
 

@@ -1,6 +1,7 @@
 // The catalogue index: the in-memory tree manufacturer -> type -> model -> record offset
 // that every open handle owns. Each level is one exact-size array grown one node at a
-// time through the allocation layer; siblings keep the order in which they were added.
+// time through the allocation layer; siblings keep the order in which they were added,
+// and a level of more than a few nodes has a hash table of their positions beside it.
 // persistence.h loads and saves it; queries.cc answers the listing exports from it.
 #pragma once
 
@@ -12,6 +13,15 @@ namespace varnel32::index {
 
 using format::Name;
 
+// Positions of a level's nodes by the hash of their names (open addressing, linear
+// probing). A slot holds the node's position + 1 in its low 16 bits (0: empty slot) and
+// the top 16 bits of the name's hash above them, so that most probes that miss compare
+// no name. Kept only for levels of kTableMinimum nodes or more; others are scanned.
+struct NameTable {
+    uint32_t* slots;
+    uint32_t capacity;  // a power of two, at least twice the level's count; 0: no table
+};
+
 struct ModelNode {
     Name name;
     uint32_t recordOffset;  // 0: no record
@@ -21,18 +31,21 @@ struct TypeNode {
     Name name;
     ModelNode* models;
     uint16_t modelCount;
+    NameTable modelTable;
 };
 
 struct ManufacturerNode {
     Name name;
     TypeNode* types;
     uint16_t typeCount;
+    NameTable typeTable;
 };
 
 // The root, held by value in the LibraryHandle.
 struct CatalogueIndex {
     ManufacturerNode* manufacturers = nullptr;
     uint16_t manufacturerCount = 0;
+    NameTable manufacturerTable{nullptr, 0};
 };
 
 // Lookups compare names without regard to letter case. A node reference stays valid only

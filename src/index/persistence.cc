@@ -1,10 +1,20 @@
-// Loading and saving the stored catalogue, one 71-byte IndexEntry per read or write.
+// Loading and saving the stored catalogue: the load reads the run of IndexEntry blocks in
+// large chunks, the save writes one 71-byte IndexEntry per write.
 #include "index/persistence.h"
 
+#include <algorithm>
+
 #include "format/block_io.h"
+#include "platform/owned_block.h"
 #include "platform/platform.h"
 
 namespace varnel32::index {
+namespace {
+
+// 1024 entries (71 KiB) per read: a catalogue of 100,000 records loads in 98 reads.
+constexpr uint32_t kLoadChunkEntries = 1024;
+
+}  // namespace
 
 using format::BlockKind;
 
@@ -13,14 +23,28 @@ int LoadCatalogueIndex(LibraryHandle* handle) {
     format::LibraryHeader header;
     if (!format::ReadHeader(handle->descriptor, bytes, header)) return 0;
     if (header.recordCount == 0) return 1;
-    if (!platform::SeekTo(handle->descriptor, header.dataEnd)) return 0;
-    for (uint32_t i = 0; i < header.recordCount; ++i) {
-        format::IndexEntryBytes entry;
-        const int32_t n = platform::ReadBytes(handle->descriptor, entry.data(),
-                                              static_cast<uint32_t>(entry.size()));
-        if (n != static_cast<int32_t>(entry.size())) return 0;
-        if (!format::Verify(BlockKind::Index, entry)) return 0;
-        if (AddIndexEntry(handle->index, format::DecodeIndexEntry(entry)) == 0) return 0;
+    // The run is read a large chunk at a time and verified entry by entry in memory; a
+    // read that comes back short still adds the entries it holds whole, as reading them
+    // one by one would have.
+    const uint32_t chunkEntries = std::min<uint32_t>(header.recordCount, kLoadChunkEntries);
+    platform::OwnedBlock chunk(size_t{chunkEntries} * format::kIndexEntrySize);
+    if (chunk.failed()) return 0;
+    uint32_t position = header.dataEnd;
+    for (uint32_t done = 0; done < header.recordCount;) {
+        const uint32_t want = std::min(header.recordCount - done, chunkEntries);
+        const uint32_t wantBytes = want * static_cast<uint32_t>(format::kIndexEntrySize);
+        const int32_t n = platform::ReadBytesAt(handle->descriptor, position, chunk.get(), wantBytes);
+        if (n < 0) return 0;
+        const uint32_t whole = static_cast<uint32_t>(n) / static_cast<uint32_t>(format::kIndexEntrySize);
+        for (uint32_t i = 0; i < whole; ++i) {
+            const std::span<const uint8_t, format::kIndexEntrySize> entry(
+                chunk.get() + size_t{i} * format::kIndexEntrySize, format::kIndexEntrySize);
+            if (!format::Verify(BlockKind::Index, entry)) return 0;
+            if (AddIndexEntry(handle->index, format::DecodeIndexEntry(entry)) == 0) return 0;
+        }
+        if (static_cast<uint32_t>(n) != wantBytes) return 0;
+        done += want;
+        position += wantBytes;
     }
     return 1;
 }

@@ -1,5 +1,5 @@
-// Listings grow their result by one 21-byte name at a time, in tree order, and store the
-// count last; a failed resize gives no list at all.
+// Listings copy a level's names in tree order into one block of the final size; a failed
+// allocation gives no list at all.
 #include "index/queries.h"
 
 #include <algorithm>
@@ -14,18 +14,12 @@ constexpr size_t kCountSize = 2;
 
 template <typename Node>
 void* ListLevel(const Node* nodes, uint16_t count) {
-    auto* block = static_cast<uint8_t*>(platform::AllocateZeroed(kCountSize));
+    auto* block = static_cast<uint8_t*>(
+        platform::AllocateZeroed(kCountSize + format::NAME_FIELD_SIZE * size_t{count}));
     if (block == nullptr) return nullptr;
-    for (uint16_t n = 1; n <= count; ++n) {
-        void* grown = platform::Reallocate(block, kCountSize + format::NAME_FIELD_SIZE * n);
-        if (grown == nullptr) {
-            platform::Release(block);
-            return nullptr;
-        }
-        block = static_cast<uint8_t*>(grown);
-        const format::Name& name = nodes[n - 1].name;
-        std::copy(name.begin(), name.end(),
-                  block + kCountSize + format::NAME_FIELD_SIZE * (n - 1u));
+    for (size_t n = 0; n < count; ++n) {
+        const format::Name& name = nodes[n].name;
+        std::copy(name.begin(), name.end(), block + kCountSize + format::NAME_FIELD_SIZE * n);
     }
     format::Store16(block, count);
     return block;

@@ -13,6 +13,11 @@ void* AllocateZeroed(size_t size) {
     return std::calloc(size == 0 ? 1 : size, 1);
 }
 
+void* Allocate(size_t size) {
+    if (TakeFault(FaultCall::Allocate) != FaultEffect::None) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
 void* Reallocate(void* block, size_t size) {
     if (TakeFault(FaultCall::Resize) != FaultEffect::None) return nullptr;
     return std::realloc(block, size == 0 ? 1 : size);

@@ -1,5 +1,5 @@
-// OwnedBlock: a zero-filled block from the allocation layer that is released when the scope
-// that made it ends, on every path, unless Take() hands it on to a caller.
+// OwnedBlock: a block from the allocation layer (zero-filled unless asked otherwise) that is
+// released when the scope that made it ends, on every path, unless Take() hands it on.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,9 @@ namespace varnel32::platform {
 class OwnedBlock {
 public:
     explicit OwnedBlock(size_t size) : bytes_(static_cast<uint8_t*>(AllocateZeroed(size))) {}
+    // A block that its owner fills whole before anyone reads it: not zero-filled.
+    struct Unfilled {};
+    OwnedBlock(size_t size, Unfilled) : bytes_(static_cast<uint8_t*>(Allocate(size))) {}
     ~OwnedBlock() { Release(bytes_); }
     OwnedBlock(const OwnedBlock&) = delete;
     OwnedBlock& operator=(const OwnedBlock&) = delete;

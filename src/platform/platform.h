@@ -24,6 +24,11 @@ int OpenCreate(const char* path);  // as OpenWrite, creating or emptying the fil
 // Bytes transferred, which may be fewer than asked; -1 on failure.
 int32_t ReadBytes(int fd, void* buffer, uint32_t count);
 int32_t WriteBytes(int fd, const void* buffer, uint32_t count);
+// The same at `offset` from the start of the file, in one call where the system has one
+// (pread/pwrite); the file position is then left where it was. Offsets above 2^31 - 1
+// fail, as a seek to them would.
+int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count);
+int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count);
 // Positions the file at `offset` from its start; false on failure.
 bool SeekTo(int fd, uint32_t offset);
 // Sets the file's length; false on failure.
@@ -33,6 +38,8 @@ void CloseFile(int fd);
 // ---- Memory ------------------------------------------------------------------------------
 // Every block the library hands to a caller comes from here and goes back through Release.
 void* AllocateZeroed(size_t size);
+// The same without zero-filling, for blocks that are written whole before anyone reads them.
+void* Allocate(size_t size);
 void* Reallocate(void* block, size_t size);  // null on failure, `block` then unchanged
 void Release(void* block);
 
@@ -54,6 +61,10 @@ bool NamesEqual(const char* a, const char* b);
 // Library paths: without regard to letter case on Windows, byte for byte elsewhere, so that
 // one handle never serves two different files.
 bool PathsEqual(const char* a, const char* b);
+// A hash of a name that is the same for any two names NamesEqual finds equal, for the
+// catalogue's lookup tables; false where the platform cannot promise that (lstrcmpiA's
+// folding depends on the user's locale), and the catalogue then scans instead.
+bool HashName(const char* name, uint32_t& hash);
 
 // ---- Host user interface ------------------------------------------------------------------
 using Cursor = void*;

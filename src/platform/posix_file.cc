@@ -80,6 +80,36 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     return static_cast<int32_t>(done);
 }
 
+int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
+    const FaultEffect fault = TakeFault(FaultCall::Read);
+    if (fault == FaultEffect::Fail || fault == FaultEffect::Crash) return -1;
+    if (fault == FaultEffect::Short) count /= 2;
+    if (offset > 0x7FFFFFFFu) return -1;
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int32_t>(n);
+}
+
+int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count) {
+    const FaultEffect fault = TakeFault(FaultCall::Write);
+    if (fault == FaultEffect::Fail) return -1;
+    if (fault == FaultEffect::Short) count /= 2;
+    if (offset > 0x7FFFFFFFu) return -1;
+    const auto* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, p + done, count - done, static_cast<off_t>(offset) + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (fault == FaultEffect::Crash) _exit(kCrashExitStatus);
+    if (done == 0 && count > 0) return -1;
+    return static_cast<int32_t>(done);
+}
+
 bool SeekTo(int fd, uint32_t offset) {
     if (TakeFault(FaultCall::Seek) != FaultEffect::None) return false;
     // Offsets are signed 32-bit in the file format's positioning, so files stay below 2 GiB.

@@ -64,6 +64,37 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     return static_cast<int32_t>(done);
 }
 
+// The C runtime has no positioned transfer: a seek and the transfer, which count as one
+// call for fault injection as pread and pwrite do elsewhere.
+int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
+    const FaultEffect fault = TakeFault(FaultCall::Read);
+    if (fault == FaultEffect::Fail || fault == FaultEffect::Crash) return -1;
+    if (fault == FaultEffect::Short) count /= 2;
+    if (offset > 0x7FFFFFFFu) return -1;
+    const long target = static_cast<long>(offset);
+    if (::_lseek(fd, target, SEEK_SET) != target) return -1;
+    return ::_read(fd, buffer, count);
+}
+
+int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count) {
+    const FaultEffect fault = TakeFault(FaultCall::Write);
+    if (fault == FaultEffect::Fail) return -1;
+    if (fault == FaultEffect::Short) count /= 2;
+    if (offset > 0x7FFFFFFFu) return -1;
+    const long target = static_cast<long>(offset);
+    if (::_lseek(fd, target, SEEK_SET) != target) return -1;
+    const auto* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const int n = ::_write(fd, p + done, count - done);
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (fault == FaultEffect::Crash) std::_Exit(kCrashExitStatus);
+    if (done == 0 && count > 0) return -1;
+    return static_cast<int32_t>(done);
+}
+
 bool SeekTo(int fd, uint32_t offset) {
     if (TakeFault(FaultCall::Seek) != FaultEffect::None) return false;
     // _lseek takes a signed 32-bit long on Windows, so files stay below 2 GiB.

@@ -12,4 +12,8 @@ bool NamesEqual(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
 
 bool PathsEqual(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
 
+// lstrcmpiA may call names equal whose bytes differ in more than ASCII case (letters of
+// the user's code page, ligatures), so no hash of the bytes is safe: lookups scan.
+bool HashName(const char*, uint32_t&) { return false; }
+
 }  // namespace varnel32::platform

@@ -1,9 +1,11 @@
-// Fetching a record: one RecordHeader read, then per entry one EntryHeader read and one
-// data read, in file order, into a block as long as the stored used size. Every block is
-// verified, and nothing is copied beyond the result block whatever the file claims.
+// Fetching a record: the stored bytes are read in one positioned read (two for a record
+// longer than the first read takes) straight into the result block, then every block is
+// verified and the entries are moved down in place into the caller's layout. Nothing is
+// copied beyond the result block whatever the file claims.
 #include <algorithm>
+#include <cstring>
 
-#include "format/block_io.h"
+#include "format/blocks.h"
 #include "format/endian.h"
 #include "index/queries.h"
 #include "platform/owned_block.h"
@@ -11,6 +13,21 @@
 #include "records/records.h"
 
 namespace varnel32::records {
+namespace {
+
+// The first read takes 1 KiB: a small record whole, the header and first entries of a
+// larger one, which is then read on into the result block. Every byte read beyond the
+// record is copied for nothing; at 1 KiB that costs about what a second read would.
+constexpr uint32_t kFirstRead = 1024 - static_cast<uint32_t>(format::kRecordHeaderSize);
+
+// Bytes read at `offset`, at most `count`: a read that comes back short (end of file)
+// ends the count there, a failed one gives 0.
+uint32_t ReadUpTo(int fd, uint32_t offset, uint8_t* into, uint32_t count) {
+    const int32_t n = platform::ReadBytesAt(fd, offset, into, count);
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
+}
+
+}  // namespace
 
 void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
                         const char* model) {
@@ -25,43 +42,58 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
     if (offset == 0) return nullptr;
     const int fd = handle->descriptor;
-    format::RecordHeader header;
-    if (!format::ReadRecordHeader(fd, offset, header)) return nullptr;
+    uint8_t first[format::kRecordHeaderSize + kFirstRead];
+    const uint32_t got = ReadUpTo(fd, offset, first, static_cast<uint32_t>(sizeof first));
+    if (got < format::kRecordHeaderSize) return nullptr;
+    const std::span<const uint8_t, format::kRecordHeaderSize> headerBytes(first, format::kRecordHeaderSize);
+    if (!format::Verify(format::BlockKind::Record, headerBytes)) return nullptr;
+    const format::RecordHeader header = format::DecodeRecordHeader(headerBytes);
     // A live record is never shorter than its own header; a blank deleted one is (0).
-    if (header.usedSize < format::kRecordHeaderSize) return nullptr;
+    const size_t used = header.usedSize;
+    if (used < format::kRecordHeaderSize) return nullptr;
 
-    platform::OwnedBlock block(header.usedSize);
+    // Every byte is written below: head, entries, zeros after the last entry.
+    platform::OwnedBlock block(used, platform::OwnedBlock::Unfilled{});
     if (block.failed()) return nullptr;
-    format::Store16(block.get() + 0, header.usedSize);
-    format::Store16(block.get() + 2, header.entryCount);
-    std::copy(header.manufacturer.begin(), header.manufacturer.end(), block.get() + kRemoteManufacturerOffset);
-    std::copy(header.type.begin(), header.type.end(), block.get() + kRemoteTypeOffset);
-    std::copy(header.model.begin(), header.model.end(), block.get() + kRemoteModelOffset);
+    uint8_t* out = block.get();
+    // The stored record goes to the same offsets in the block; `available` is how much of
+    // it the file holds, so that an entry beyond the end of the file fails as a short read.
+    size_t available = std::min<size_t>(got, used);
+    std::memcpy(out, first, available);
+    if (available < used && got == sizeof first) {
+        available += ReadUpTo(fd, offset + static_cast<uint32_t>(available), out + available,
+                              static_cast<uint32_t>(used - available));
+    }
 
-    // `position` runs through the result block, `stored` through the extent. The entries
-    // must lie within the stored used size as the file lays them out (48-byte headers);
-    // checking only the shorter result layout would accept a used size that is 8 bytes per
-    // entry and 12 bytes short, and read entry bytes beyond it.
+    // `position` runs through the result layout, `stored` through the stored one, always
+    // ahead of it (a RecordHeader is 12 bytes longer than the head, an EntryHeader 8 more
+    // than an entry's), so each entry moves down without overwriting one still to come.
+    // The entries must lie within the stored used size as the file lays them out; checking
+    // only the shorter result layout would accept a used size that is 8 bytes per entry and
+    // 12 bytes short, and take entry bytes beyond it.
     size_t position = kRemoteHeadSize;
     size_t stored = format::kRecordHeaderSize;
     for (uint16_t i = 0; i < header.entryCount; ++i) {
-        if (stored + format::kEntryHeaderSize > header.usedSize) return nullptr;
-        format::EntryHeaderBytes entryBytes;
-        const int32_t n = platform::ReadBytes(fd, entryBytes.data(), static_cast<uint32_t>(entryBytes.size()));
-        if (n != static_cast<int32_t>(entryBytes.size())) return nullptr;
+        if (stored + format::kEntryHeaderSize > used) return nullptr;
+        if (stored + format::kEntryHeaderSize > available) return nullptr;
+        const std::span<const uint8_t> entryBytes(out + stored, format::kEntryHeaderSize);
         if (!format::Verify(format::BlockKind::Entry, entryBytes)) return nullptr;
-        const format::EntryHeader entry = format::DecodeEntryHeader(entryBytes);
-        const size_t length = entry.dataLength();
-        stored += format::kEntryHeaderSize + length;
-        if (stored > header.usedSize) return nullptr;
-        std::copy(entry.head.begin(), entry.head.end(), block.get() + position);
+        const size_t length = format::Load16(out + stored + format::kEntryDataLengthOffset);
+        const size_t data = stored + format::kEntryHeaderSize;
+        if (data + length > used || data + length > available) return nullptr;
+        std::memmove(out + position, out + stored + (format::kEntryHeaderSize - format::kEntryHeadSize),
+                     format::kEntryHeadSize);
         position += format::kEntryHeadSize;
-        if (length > 0) {
-            const int32_t got = platform::ReadBytes(fd, block.get() + position, static_cast<uint32_t>(length));
-            if (got != static_cast<int32_t>(length)) return nullptr;
-        }
+        std::memmove(out + position, out + data, length);
         position += length;
+        stored = data + length;
     }
+    std::memset(out + position, 0, used - position);
+    format::Store16(out + 0, header.usedSize);
+    format::Store16(out + 2, header.entryCount);
+    std::copy(header.manufacturer.begin(), header.manufacturer.end(), out + kRemoteManufacturerOffset);
+    std::copy(header.type.begin(), header.type.end(), out + kRemoteTypeOffset);
+    std::copy(header.model.begin(), header.model.end(), out + kRemoteModelOffset);
     return block.Take();
 }
 
