@@ -340,7 +340,8 @@ TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
     // clean, or it would be refused for reading for ever.
     FileBuilder empty;
     empty.header.dirty = 1;
-    // The last record was counted but its image never reached the file.
+    // The last record was counted but its image never reached the file: the repair fails
+    // and is undone.
     FileBuilder lost;
     lost.AddLive("M", "T", "x");
     lost.AddDeleted(200);
@@ -381,7 +382,7 @@ TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
         SCOPED_TRACE(c.name);
         const std::string path = Path(c.name + ".lib");
         WriteFile(path, c.file);
-        if (c.expected != IROpenOk && c.name != "lost") {
+        if (c.expected != IROpenOk) {
             ExpectRefused(path, c.mode, c.options, c.expected, c.trace);
         } else {
             LibraryHandle* h = OpenAs(path, c.mode, c.options);
@@ -400,10 +401,6 @@ TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
         else ExpectRefused(path, R, 0, IROpenBadLibrary, kRefusal);
     }
     EXPECT_EQ(ReadFile(Path("empty.lib")), SealedHeader(format::LibraryHeader{.kind = 2}));
-    // The failed walk moved y down before it failed; the header keeps the old counters.
-    const Bytes after = ReadFile(Path("lost.lib"));
-    EXPECT_EQ(Slice(after, 0, 1570), Slice(lostFile, 0, 1570));
-    EXPECT_EQ(Slice(after, 1570 + 95, 300 + 79), Slice(lostFile, 1570 + 95 + 200, 379));
 
     // The repair rebuilt the stale index from the records and compacted them.
     const uint32_t z = x + stale.extents[0].capacity;

@@ -3,6 +3,7 @@
 #include "records/space.h"
 
 #include "format/block_io.h"
+#include "journal/journal.h"
 #include "library/busy_cursor.h"
 #include "maintenance/compact.h"
 #include "platform/owned_block.h"
@@ -44,7 +45,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
 
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(fd, bytes, header)) return 0;
+    if (!journal::ReadHeader(handle, bytes, header)) return 0;
     uint32_t place = 0;
     if (header.freeSlotCount != 0) {
         for (format::FreeSlot& slot : header.freeSlots) {
@@ -73,7 +74,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     header.recordCount += 1;
     handle->modified = 1;
     header.dirty = 1;
-    if (!format::WriteHeader(fd, header)) return 0;
+    if (!journal::WriteHeader(handle, header)) return 0;
     // A refused insert (memory ran out) leaves the tree one key short of recordCount. The
     // record is placed all the same, but the handle can no longer find it: a later write
     // under its names would place it a second time, and no rebuild accepts two live records
@@ -94,7 +95,7 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     if (stored.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(fd, bytes, header)) return DeleteResult::NotListed;
+    if (!journal::ReadHeader(handle, bytes, header)) return DeleteResult::NotListed;
     // The empty slot is found before the extent is blanked: with none left, the record
     // stays live and counted rather than becoming a blank extent that nothing lists.
     const int slot = FirstEmptySlot(header);
@@ -110,17 +111,17 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     format::Seal(format::BlockKind::Record, head);
     const std::span<const uint8_t> extent(blank.get(), stored.capacity);
 
-    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::NotListed;
+    if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::NotListed;
     header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};
     header.freeSlotCount += 1;
     header.freeBytes += stored.capacity;
     header.recordCount -= 1;
     handle->modified = 1;
     header.dirty = 1;
-    if (!format::WriteHeader(fd, header)) return DeleteResult::NotListed;
+    if (!journal::WriteHeader(handle, header)) return DeleteResult::NotListed;
     // From here on the extent is listed as free, so it may no longer be reachable through
     // the index whatever fails next: an extent is never both live and free.
-    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::ListedButFailed;
+    if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::ListedButFailed;
 
     if (header.freeSlotCount >= format::kCompactionSlotThreshold) {
         library::BusyCursorScope busy;
