@@ -59,6 +59,7 @@ struct Scenario {
     Bytes after;                   // its fetch image once written
     bool compacts = false;         // the operation may run a compaction
     bool changesNothing = false;   // the file must stay byte for byte as it was
+    bool undone = false;           // a failed call leaves the file byte for byte as it was
     std::function<void(Session&)> setup;
     // Returns the export's result, or for an open the status it wrote.
     std::function<int32_t(Session&)> act;
@@ -174,6 +175,9 @@ private:
         EXPECT_TRUE(s.resultOk(call, k, fired, last, result)) << what << ": result " << result
                                                           << (fired ? "" : " (no fault reached)");
         EXPECT_EQ(fi::CurrentCursor(), kUserCursor) << what << ": the busy cursor stayed up";
+        if (s.undone && fired && result == 0) {
+            EXPECT_TRUE(rl::ReadFile(path) == s.start->file) << what << ": the failed call was not undone";
+        }
 
         // The journal too: an undo that failed leaves it hot for the next open. A handle
         // that may go on changing the file must agree with it: what it lists and fetches is
@@ -349,6 +353,7 @@ Scenario WriteScenario(const std::string& name, const Start& start, const Bytes&
     };
     s.act = [record](Session& r) { return IRWriteRemoteRecord(r.handle, reinterpret_cast<const RemoteRecord*>(record.data())); };
     s.resultOk = WorkResult(Swallowed::IndexInsert);
+    s.undone = true;
     return s;
 }
 
@@ -384,6 +389,7 @@ Scenario DeleteScenario(const std::string& name, const Start& start, const std::
     s.setup = [](Session& r) { r.Open(IRModeWrite); };
     s.act = [key](Session& r) { return rl::DeleteRecord(r.handle, key) ? 1 : 0; };
     s.resultOk = WorkResult(compacts ? Swallowed::Truncate : Swallowed::Never);
+    s.undone = true;
     return s;
 }
 
@@ -406,6 +412,7 @@ TEST_F(FaultSweep, Compact) {
     s.setup = [](Session& r) { r.Open(IRModeWrite); };
     s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
     s.resultOk = WorkResult(Swallowed::Truncate);
+    s.undone = true;
     Sweep(s);
 }
 

@@ -1,6 +1,7 @@
 // IROpenLibrary and IRCloseLibrary: every exit with its status, its message and the busy
 // cursor; the order of the header tests on files that fail several; kind requirements and
-// write protection; dirty files refused or repaired; read-only sharing, reference counts
+// write protection; dirty files refused or repaired; hot journals refused or undone;
+// read-only sharing, reference counts
 // and the registry order; and the exclusion of writers within one process and across two.
 #include <unistd.h>
 
@@ -432,6 +433,74 @@ TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
 }
 
 // ---- Sharing, reference counts and the registry --------------------------------------------
+
+// A call that a crash cut short leaves its journal hot beside the file. A reader refuses
+// the file as it refuses a dirty one; a writer first puts back the bytes the call found,
+// byte for byte, and goes on as with that file (a dirty one gets the usual repair); a torn
+// journal, or one of another library, is removed unapplied.
+TEST_F(Open, AJournalBesideTheFileIsUndoneBeforeAnythingElse) {
+    const std::string other = Path("other.lib");
+    LibraryHandle* o = CreateAndOpen("other.lib");
+    Put(o, MakeRemoteRecord("O", "T", "o", {}));
+    IRCloseLibrary(o);
+    // In a child: a write into `name` that ends the process at its k-th platform write,
+    // after a first record that leaves the file dirty. Returns the file as the write found it.
+    const auto crash = [&](const std::string& name, bool dirty, uint32_t k, FaultEffect effect) {
+        const std::string path = Path(name);
+        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
+        OpenClose(path, IRModeWrite);
+        const int exit = RunInChild([&] {
+            LibraryHandle* h = OpenAs(path, IRModeWrite);
+            if (dirty) Put(h, MakeRemoteRecord("M", "T", "acknowledged", {}));
+            WriteFile(path + ".found", ReadFile(path));
+            InjectFault(FaultCall::Write, k, effect);
+            Put(h, MakeRemoteRecord("M", "T", "in-flight", {MakeEntry(1, 300)}));
+            return 0;
+        });
+        EXPECT_EQ(exit, platform::kCrashExitStatus);
+        return ReadFile(path + ".found");
+    };
+    // Writes: the journal, the header, the record.
+    const Bytes hot = crash("hot.lib", false, 2, FaultEffect::Crash);
+    const Bytes dirty = crash("dirty.lib", true, 2, FaultEffect::Crash);
+    const Bytes torn = crash("torn.lib", false, 1, FaultEffect::Torn);
+    ASSERT_NE(ReadFile(Path("hot.lib")), hot);
+    WriteFile(other + "-journal", ReadFile(Path("hot.lib-journal")));
+    const struct {
+        std::string name;
+        Bytes found;  // empty: the file must stay as it is
+        uint32_t readOnly;
+        std::string writeTrace;
+    } cases[] = {
+        {"hot", hot, IROpenBadLibrary, kBusyOnly},
+        {"dirty", dirty, IROpenBadLibrary, kRecovered},
+        {"torn", {}, IROpenOk, kBusyOnly},
+        {"other", {}, IROpenOk, kBusyOnly},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Path(c.name + ".lib");
+        const Bytes left = ReadFile(path);
+        if (c.readOnly == IROpenOk) {
+            EXPECT_EQ(OpenClose(path, IRModeReadOnly), IROpenOk);
+        } else {
+            ExpectRefused(path, IRModeReadOnly, 0, c.readOnly, kRefusal);
+        }
+        EXPECT_TRUE(FileExists(path + "-journal")) << "a reader never removes it";
+        LibraryHandle* h = OpenAs(path, IRModeWrite);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(Trace(), c.writeTrace);
+        if (c.name == "dirty") {
+            EXPECT_EQ(IRDoesRemoteRecordExist(h, "M", "T", "acknowledged"), 1);
+        } else {
+            EXPECT_EQ(ReadFile(path), c.found.empty() ? left : c.found);
+        }
+        EXPECT_EQ(IRDoesRemoteRecordExist(h, "M", "T", "in-flight"), 0);
+        IRCloseLibrary(h);
+        EXPECT_FALSE(FileExists(path + "-journal"));
+        EXPECT_EQ(OpenClose(path, IRModeReadOnly), IROpenOk);
+    }
+}
 
 TEST_F(Open, ReadOnlyOpensOfOnePathAndModeShareOneHandle) {
     const std::string path = Library("a.lib");

@@ -1,6 +1,6 @@
 // Encoding, sealing and checking the journal blocks, field by field little-endian like
-// every other block. The header's crc covers its 24 bytes with the crc field as zero; an
-// entry's covers its head (crc field as zero) followed by its data.
+// every other block. The header's crc covers its bytes with the crc field as zero; an
+// entry's covers the journal's sequence, its head (crc field as zero) and its data.
 #include "format/journal_blocks.h"
 
 #include "format/crc32.h"
@@ -9,12 +9,25 @@
 namespace varnel32::format {
 namespace {
 
-uint32_t SealOf(std::span<const uint8_t> head, std::span<const uint8_t> data) {
+// Stored in the top bits of an entry's length field.
+constexpr uint32_t kZerosFlag = 0x80000000u;
+constexpr uint32_t kHeaderNoteFlag = 0x40000000u;
+constexpr uint32_t kLengthMask = 0x3FFFFFFFu;
+
+uint32_t SealOf(std::span<const uint8_t> prefix, std::span<const uint8_t> head,
+                std::span<const uint8_t> data) {
     static constexpr uint8_t kZeros[4] = {0, 0, 0, 0};
-    uint32_t state = Crc32Update(kCrc32Start, head.first(4));
+    uint32_t state = Crc32Update(kCrc32Start, prefix);
+    state = Crc32Update(state, head.first(4));
     state = Crc32Update(state, kZeros);
     state = Crc32Update(state, head.subspan(8));
     return Crc32End(Crc32Update(state, data));
+}
+
+uint32_t EntrySeal(std::span<const uint8_t> head, uint32_t sequence, std::span<const uint8_t> data) {
+    uint8_t prefix[4];
+    Store32(prefix, sequence);
+    return SealOf(prefix, head, data);
 }
 
 }  // namespace
@@ -25,45 +38,63 @@ void EncodeJournalHeader(const JournalHeader& h, std::span<uint8_t, kJournalHead
     Store32(p + 4, 0);
     Store16(p + 8, kJournalVersion);
     Store16(p + 10, 0);
-    Store32(p + 12, h.originalLength);
-    Store32(p + 16, h.headerCrc);
-    Store32(p + 20, h.kind);
-    Store32(p + 4, SealOf(out, {}));
+    Store32(p + 12, h.sequence);
+    Store32(p + 16, h.originalLength);
+    Store32(p + 20, h.headerCrc);
+    Store32(p + 24, h.kind);
+    Store32(p + 4, SealOf({}, out, {}));
 }
 
 bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, JournalHeader& h) {
     const uint8_t* p = in.data();
-    if (Load32(p + 4) != SealOf(in, {}) || Load32(p) != kJournalMagic) return false;
+    if (Load32(p + 4) != SealOf({}, in, {}) || Load32(p) != kJournalMagic) return false;
     if (Load16(p + 8) != kJournalVersion) return false;
-    h.originalLength = Load32(p + 12);
-    h.headerCrc = Load32(p + 16);
-    h.kind = Load32(p + 20);
+    h.sequence = Load32(p + 12);
+    h.originalLength = Load32(p + 16);
+    h.headerCrc = Load32(p + 20);
+    h.kind = Load32(p + 24);
     return true;
 }
 
-void EncodeJournalEntry(const JournalEntry& e, std::span<const uint8_t> data,
+uint32_t StoredDataLength(const JournalEntry& e) {
+    switch (e.kind) {
+        case EntryKind::Bytes: return e.length;
+        case EntryKind::Zeros: return 0;
+        case EntryKind::HeaderNote: return 4;
+    }
+    return 0;
+}
+
+void EncodeJournalEntry(const JournalEntry& e, uint32_t sequence, std::span<const uint8_t> data,
                         std::span<uint8_t, kJournalEntryHeadSize> out) {
     uint8_t* p = out.data();
+    const uint32_t flags = e.kind == EntryKind::Zeros        ? kZerosFlag
+                           : e.kind == EntryKind::HeaderNote ? kHeaderNoteFlag
+                                                             : 0;
     Store32(p + 0, kJournalEntryMagic);
     Store32(p + 4, 0);
     Store32(p + 8, e.offset);
-    Store32(p + 12, e.zeros ? (e.length | kJournalZerosFlag) : e.length);
-    Store32(p + 4, SealOf(out, data));
+    Store32(p + 12, e.length | flags);
+    Store32(p + 4, EntrySeal(out, sequence, data));
 }
 
 bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, JournalEntry& e) {
     const uint8_t* p = in.data();
     if (Load32(p) != kJournalEntryMagic) return false;
-    e.offset = Load32(p + 8);
     const uint32_t stored = Load32(p + 12);
-    e.zeros = (stored & kJournalZerosFlag) != 0;
-    e.length = stored & ~kJournalZerosFlag;
+    if ((stored & kZerosFlag) != 0 && (stored & kHeaderNoteFlag) != 0) return false;
+    e.kind = (stored & kZerosFlag) != 0        ? EntryKind::Zeros
+             : (stored & kHeaderNoteFlag) != 0 ? EntryKind::HeaderNote
+                                               : EntryKind::Bytes;
+    e.offset = Load32(p + 8);
+    e.length = stored & kLengthMask;
+    if (e.kind == EntryKind::HeaderNote) return e.offset == 0 && e.length == 0;
     return e.length != 0 && e.length <= kJournalEntryMaxData && e.offset <= 0x7FFFFFFFu - e.length;
 }
 
-bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head,
+bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head, uint32_t sequence,
                         std::span<const uint8_t> data) {
-    return Load32(head.data() + 4) == SealOf(head, data);
+    return Load32(head.data() + 4) == EntrySeal(head, sequence, data);
 }
 
 }  // namespace varnel32::format

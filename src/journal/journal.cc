@@ -40,10 +40,33 @@ uint8_t* Reserve(JournalState& s, uint32_t size) {
 
 bool Flush(JournalState& s) {
     if (s.pendingSize == 0) return true;
-    const int32_t n = platform::WriteBytes(s.descriptor, s.pending, s.pendingSize);
+    const int32_t n = platform::PositionedWrite(s.descriptor, s.position, s.pending, s.pendingSize);
     if (n != static_cast<int32_t>(s.pendingSize)) return false;
+    s.position += s.pendingSize;
     s.pendingSize = 0;
     return !s.syncFull || platform::SyncFile(s.descriptor);
+}
+
+// Makes the journal cold: its header no longer verifies. Cheaper than cutting the file,
+// whose pages the next call reuses; the sequence keeps old entries from passing.
+bool Invalidate(JournalState& s) {
+    static constexpr uint8_t kZeros[format::kJournalHeaderSize] = {};
+    if (platform::PositionedWrite(s.descriptor, 0, kZeros, sizeof kZeros) != static_cast<int32_t>(sizeof kZeros)) {
+        return false;
+    }
+    return true;
+}
+
+// Appends an entry head for `entry` and room for its data; returns the data's place.
+uint8_t* AppendEntry(JournalState& s, const format::JournalEntry& entry) {
+    uint8_t* head = Reserve(s, static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry));
+    return head == nullptr ? nullptr : head + format::kJournalEntryHeadSize;
+}
+
+void SealEntry(JournalState& s, const format::JournalEntry& entry, uint8_t* data) {
+    uint8_t* head = data - format::kJournalEntryHeadSize;
+    format::EncodeJournalEntry(entry, s.sequence, std::span<const uint8_t>(data, format::StoredDataLength(entry)),
+                               std::span<uint8_t, format::kJournalEntryHeadSize>(head, format::kJournalEntryHeadSize));
 }
 
 void MarkCovered(JournalState& s, uint32_t begin, uint32_t end, bool& ok) {
@@ -99,6 +122,8 @@ bool Start(LibraryHandle* handle) {
         s.lengthKnown = true;
     }
     s.originalLength = s.length;
+    s.position = 0;
+    ++s.sequence;
     const format::LibraryHeader header = format::DecodeLibraryHeader(s.originalHeader);
     s.staleFrom = s.length;
     // A dirty file's index is stale: the repair after an undo rebuilds it from the records.
@@ -108,10 +133,12 @@ bool Start(LibraryHandle* handle) {
     uint8_t* at = Reserve(s, format::kJournalHeaderSize);
     if (at == nullptr) return false;
     format::JournalHeader jh;
+    jh.sequence = s.sequence;
     jh.originalLength = s.length;
     jh.headerCrc = format::Load32(s.originalHeader.data() + 4);
     jh.kind = header.kind;
-    format::EncodeJournalHeader(jh, std::span<uint8_t, format::kJournalHeaderSize>(at, format::kJournalHeaderSize));
+    format::EncodeJournalHeader(jh, s.journalHeader);
+    std::memcpy(at, s.journalHeader.data(), s.journalHeader.size());
     s.started = true;
     return true;
 }
@@ -142,11 +169,10 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
                                        ? static_cast<uint32_t>(format::kHeaderSize) - at
                                        : format::kJournalEntryMaxData;
             const uint32_t length = std::min({gapEnd - at, format::kJournalEntryMaxData, limit});
-            format::JournalEntry entry{at, length, source == Source::Zeros};
-            const uint32_t stored = format::StoredDataLength(entry);
-            uint8_t* head = Reserve(s, static_cast<uint32_t>(format::kJournalEntryHeadSize) + stored);
-            if (head == nullptr) return false;
-            uint8_t* data = head + format::kJournalEntryHeadSize;
+            const format::JournalEntry entry{
+                source == Source::Zeros ? format::EntryKind::Zeros : format::EntryKind::Bytes, at, length};
+            uint8_t* data = AppendEntry(s, entry);
+            if (data == nullptr) return false;
             if (at < format::kHeaderSize && source != Source::Zeros) {
                 std::memcpy(data, s.originalHeader.data() + at, length);
             } else if (source == Source::Given) {
@@ -155,9 +181,7 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
                        !format::ReadAt(handle->descriptor, at, std::span<uint8_t>(data, length))) {
                 return false;
             }
-            format::EncodeJournalEntry(entry, std::span<const uint8_t>(data, stored),
-                                       std::span<uint8_t, format::kJournalEntryHeadSize>(
-                                           head, format::kJournalEntryHeadSize));
+            SealEntry(s, entry, data);
             at += length;
             if (s.pendingSize >= kPendingFlushSize && !Flush(s)) return false;
         }
@@ -208,8 +232,7 @@ bool Change::Commit() {
     if (!s.active) return false;
     if (s.started) {
         // Blocks still pending protect bytes that were never written: dropped.
-        if ((s.syncFull && !platform::SyncFile(handle_->descriptor)) ||
-            !platform::TruncateTo(s.descriptor, 0)) {
+        if ((s.syncFull && !platform::SyncFile(handle_->descriptor)) || !Invalidate(s)) {
             Undo();
             return false;
         }
@@ -230,9 +253,15 @@ bool Change::Undo() {
     if (!s.active) return false;
     bool ok = true;
     if (s.started) {
+        // A commit that failed may have destroyed the journal's header half-way: it is
+        // written again first. Blocks never written protect bytes never changed.
+        s.pendingSize = 0;
         bool hot = false;
-        ok = RollBack(s.descriptor, handle_->descriptor, true, s.syncFull, hot) &&
-             platform::TruncateTo(s.descriptor, 0);
+        ok = platform::PositionedWrite(s.descriptor, 0, s.journalHeader.data(),
+                                       static_cast<uint32_t>(s.journalHeader.size())) ==
+                 static_cast<int32_t>(s.journalHeader.size()) &&
+             RollBack(s.descriptor, handle_->descriptor, true, s.syncFull, hot) && Invalidate(s) &&
+             (!s.syncFull || platform::SyncFile(s.descriptor));
         s.length = s.originalLength;
         s.lengthKnown = ok;
     }
@@ -273,6 +302,17 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
     format::HeaderBytes bytes;
     format::Encode(header, bytes);
     format::Seal(format::BlockKind::Header, bytes);
+    JournalState& s = handle->journal;
+    if (s.active) {
+        // The header this call writes is noted first: recovery knows the journal belongs
+        // to the file when the file's header is the original or one of these.
+        if (!Cover(handle, 0, static_cast<uint32_t>(format::kHeaderSize), Source::File)) return false;
+        const format::JournalEntry note{format::EntryKind::HeaderNote, 0, 0};
+        uint8_t* data = AppendEntry(s, note);
+        if (data == nullptr) return false;
+        std::memcpy(data, bytes.data() + 4, 4);
+        SealEntry(s, note, data);
+    }
     return WriteAt(handle, 0, bytes);
 }
 

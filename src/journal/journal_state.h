@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "format/blocks.h"
+#include "format/journal_blocks.h"
 #include "platform/platform.h"
 
 namespace varnel32::journal {
@@ -30,7 +31,10 @@ struct JournalState {
     uint32_t originalLength;  // ... and as the call found it
     uint32_t staleFrom;       // original bytes from here on do not matter: no copy
     uint32_t cutLength;
+    uint32_t sequence;        // of the call under way: seals its entries
+    uint32_t position;        // where its next journal block goes
     format::HeaderBytes originalHeader;
+    format::JournalHeaderBytes journalHeader;  // as the call's journal begins
     Range* covered;  // sorted, disjoint
     uint32_t coveredCount, coveredCapacity;
     uint8_t* pending;  // journal blocks not yet written

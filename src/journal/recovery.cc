@@ -1,5 +1,6 @@
-// Reading a journal back: whether it is hot (sealed header, and the library header it
-// would put back is the one it names), and rolling it back into the library. Used by an
+// Reading a journal back: whether it is hot (a sealed header, entries or a changed length,
+// and the library's header is the one the journal names or one it noted the call writing),
+// and rolling it back into the library. Used by an
 // open that finds a journal beside the file and by a call that undoes itself.
 #include <cstring>
 
@@ -23,7 +24,7 @@ Read ReadExactly(int fd, uint32_t offset, uint8_t* out, uint32_t size) {
 
 // Reads the entry at `position` into `buffer` (head, then data). Whole only when it is
 // complete and sealed.
-Read ReadEntry(int fd, uint32_t position, uint8_t* buffer, format::JournalEntry& entry) {
+Read ReadEntry(int fd, uint32_t position, uint32_t sequence, uint8_t* buffer, format::JournalEntry& entry) {
     const Read head = ReadExactly(fd, position, buffer, format::kJournalEntryHeadSize);
     if (head != Read::Whole) return head;
     const std::span<const uint8_t, format::kJournalEntryHeadSize> headBytes(buffer, format::kJournalEntryHeadSize);
@@ -34,7 +35,8 @@ Read ReadEntry(int fd, uint32_t position, uint8_t* buffer, format::JournalEntry&
         const Read body = ReadExactly(fd, position + static_cast<uint32_t>(format::kJournalEntryHeadSize), data, stored);
         if (body != Read::Whole) return body;
     }
-    return format::JournalEntrySealed(headBytes, std::span<const uint8_t>(data, stored)) ? Read::Whole : Read::Short;
+    return format::JournalEntrySealed(headBytes, sequence, std::span<const uint8_t>(data, stored)) ? Read::Whole
+                                                                                                : Read::Short;
 }
 
 }  // namespace
@@ -48,37 +50,45 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     // No sealed header: nothing of the library changed before this journal was torn.
     if (head == Read::Short || !format::DecodeJournalHeader(headerBytes, journal)) return true;
 
+    // The library's header as it stands: the original, one the call wrote, or torn.
+    format::HeaderBytes current;
+    const Read r = ReadExactly(libraryFd, 0, current.data(), static_cast<uint32_t>(current.size()));
+    if (r == Read::Failed) return false;
+    const bool currentSealed = r == Read::Whole && format::Verify(format::BlockKind::Header, current);
+    const uint32_t currentCrc = format::Load32(current.data() + 4);
+    uint32_t length = 0;
+    if (!platform::FileLength(libraryFd, length)) return false;
+
     platform::OwnedBlock buffer(format::kJournalEntryHeadSize + format::kJournalEntryMaxData);
     if (buffer.failed()) return false;
     uint8_t* data = buffer.get() + format::kJournalEntryHeadSize;
-    // First pass: the entries that arrived whole, and the library header they put back.
-    format::HeaderBytes libraryHeader;
-    bool headerInJournal = false;
+    // First pass: the entries that arrived whole, and whether they name the file's header.
+    bool named = currentSealed && currentCrc == journal.headerCrc;
+    bool noted = false;
+    bool consistent = true;
     uint32_t entries = 0;
     uint32_t position = format::kJournalHeaderSize;
     for (;;) {
         format::JournalEntry entry;
-        const Read r = ReadEntry(journalFd, position, buffer.get(), entry);
-        if (r == Read::Failed) return false;
-        if (r == Read::Short) break;
-        if (entry.offset == 0 && entry.length == format::kHeaderSize && !entry.zeros) {
-            std::memcpy(libraryHeader.data(), data, format::kHeaderSize);
-            headerInJournal = true;
+        const Read e = ReadEntry(journalFd, position, journal.sequence, buffer.get(), entry);
+        if (e == Read::Failed) return false;
+        if (e == Read::Short) break;
+        if (entry.kind == format::EntryKind::HeaderNote) {
+            noted = true;
+            named = named || (currentSealed && format::Load32(data) == currentCrc);
+        } else if (entry.kind == format::EntryKind::Bytes && entry.offset == 0 &&
+                   entry.length == format::kHeaderSize) {
+            consistent = format::Verify(format::BlockKind::Header, std::span<const uint8_t>(data, format::kHeaderSize)) &&
+                         format::Load32(data + 4) == journal.headerCrc;
         }
         ++entries;
         position += static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
     }
-    if (!headerInJournal) {
-        const Read r = ReadExactly(libraryFd, 0, libraryHeader.data(), static_cast<uint32_t>(libraryHeader.size()));
-        if (r == Read::Failed) return false;
-        if (r == Read::Short) return true;
-    }
-    // A journal of another library, or of another state of this one, is never applied.
-    if (!format::Verify(format::BlockKind::Header, libraryHeader) ||
-        format::Load32(libraryHeader.data() + 4) != journal.headerCrc ||
-        format::DecodeLibraryHeader(libraryHeader).kind != journal.kind) {
-        return true;
-    }
+    // A journal of another library, or of another state of this one, is never applied;
+    // one whose call changed nothing yet (torn in its first block) has nothing to undo.
+    // A header that does not verify is one the call was writing when it stopped.
+    if (!consistent || !(named || (!currentSealed && noted))) return true;
+    if (entries == 0 && length == journal.originalLength) return true;
     hot = true;
     if (!apply) return true;
 
@@ -86,10 +96,11 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     position = format::kJournalHeaderSize;
     for (uint32_t i = 0; i < entries; ++i) {
         format::JournalEntry entry;
-        if (ReadEntry(journalFd, position, buffer.get(), entry) != Read::Whole) return false;
-        if (entry.zeros) std::memset(data, 0, entry.length);
-        if (!format::WriteAt(libraryFd, entry.offset, std::span<const uint8_t>(data, entry.length))) return false;
+        if (ReadEntry(journalFd, position, journal.sequence, buffer.get(), entry) != Read::Whole) return false;
         position += static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
+        if (entry.kind == format::EntryKind::HeaderNote) continue;
+        if (entry.kind == format::EntryKind::Zeros) std::memset(data, 0, entry.length);
+        if (!format::WriteAt(libraryFd, entry.offset, std::span<const uint8_t>(data, entry.length))) return false;
     }
     if (!platform::TruncateTo(libraryFd, journal.originalLength)) return false;
     return !syncFull || platform::SyncFile(libraryFd);

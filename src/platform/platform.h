@@ -31,9 +31,12 @@ bool TruncateTo(int fd, uint32_t length);
 void CloseFile(int fd);
 
 // ---- The journal beside a library file and flushing (posix_durability.cc, win32_...) -----
-// Opens or creates `path` for reading and appending, kept exclusively like OpenWrite; sets
+// Opens or creates `path` for reading and writing, kept exclusively like OpenWrite; sets
 // `created` when the file did not exist. -1 on failure.
 int OpenJournal(const char* path, bool& created);
+// Writes `count` bytes at `offset` in one call where the system has one (pwrite); fails,
+// transfers short and ends the process under the same faults as WriteBytes.
+int32_t PositionedWrite(int fd, uint32_t offset, const void* buffer, uint32_t count);
 // The file's length; false on failure.
 bool FileLength(int fd, uint32_t& length);
 // Flushes the file's data to the disk (fsync, FlushFileBuffers); false on failure.

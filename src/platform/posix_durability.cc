@@ -1,6 +1,6 @@
 // The journal file and flushing on POSIX systems. The journal is locked like a library
-// opened for writing (flock, exclusive, never waiting) and opened for appending, so that
-// each journal block goes out in one write wherever the file ends.
+// opened for writing (flock, exclusive, never waiting) and written with pwrite, so that
+// each run of journal blocks goes out in one system call.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,7 +19,7 @@ int OpenJournal(const char* path, bool& created) {
     created = !FileExists(path);
     int fd;
     do {
-        fd = ::open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kNoFile;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -27,6 +27,23 @@ int OpenJournal(const char* path, bool& created) {
         return kNoFile;
     }
     return fd;
+}
+
+int32_t PositionedWrite(int fd, uint32_t offset, const void* buffer, uint32_t count) {
+    const FaultEffect fault = TakeFault(FaultCall::Write);
+    if (fault == FaultEffect::Fail) return -1;
+    if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
+    const auto* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, p + done, count - done, static_cast<off_t>(offset) + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
+    if (done == 0 && count > 0) return -1;
+    return static_cast<int32_t>(done);
 }
 
 bool FileLength(int fd, uint32_t& length) {

@@ -1,6 +1,6 @@
 // The journal file and flushing on Windows: the C runtime's descriptors again. The journal
 // is held with the share mode of a library opened for writing (nobody else may open it),
-// and opened for appending, so that each journal block goes out in one write.
+// and positioned writes are a seek and a write.
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -14,9 +14,14 @@ namespace varnel32::platform {
 int OpenJournal(const char* path, bool& created) {
     if (TakeFault(FaultCall::Open) != FaultEffect::None) return kNoFile;
     created = !FileExists(path);
-    const int fd = ::_sopen(path, _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY, _SH_DENYRW,
+    const int fd = ::_sopen(path, _O_RDWR | _O_CREAT | _O_BINARY, _SH_DENYRW,
                             _S_IREAD | _S_IWRITE);
     return fd < 0 ? kNoFile : fd;
+}
+
+int32_t PositionedWrite(int fd, uint32_t offset, const void* buffer, uint32_t count) {
+    if (!SeekTo(fd, offset)) return -1;
+    return WriteBytes(fd, buffer, count);
 }
 
 bool FileLength(int fd, uint32_t& length) {
