@@ -1,7 +1,7 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
 # each fuzzer and a short torture run), `make demo` runs the command-line tour.
-# `make crash` prints the crash-point table, `make fuzz` fuzzes for longer.
+# `make crash` prints the crash-point table (a gate of `make test`), `make fuzz` fuzzes longer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -39,7 +39,7 @@ test-asan: asan
 test-windows:
 	@if [ -x scripts/windows-test.sh ]; then scripts/windows-test.sh; fi
 
-test: test-release test-asan test-windows test-tsan test-fuzz torture
+test: test-release test-asan test-windows test-tsan test-fuzz torture crash
 
 # ---- Reliability -------------------------------------------------------------------------
 $(TSAN_BUILD)/CMakeCache.txt:

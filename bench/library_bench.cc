@@ -173,6 +173,31 @@ void BM_DeleteHalfAndCompact(benchmark::State& state) {
 }
 BENCHMARK(BM_DeleteHalfAndCompact)->Unit(benchmark::kMillisecond);
 
+// Deletions alone: 200 of 400 records, fewer than the 255 that would compact the file.
+void BM_Delete(benchmark::State& state) {
+    const std::string path = TempPath("delete");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string built = BuildLibrary("delete-src", 400, 16, 64);
+        rename(built.c_str(), path.c_str());
+        LibraryHandle* h = OpenOrDie(path, IRModeWrite);
+        char m[IR_NAME_FIELD_SIZE], t[IR_NAME_FIELD_SIZE], mo[IR_NAME_FIELD_SIZE];
+        NameField(t, "TV");
+        state.ResumeTiming();
+        for (int i = 0; i < 400; i += 2) {
+            NameField(m, "Maker" + std::to_string(i % 50));
+            NameField(mo, "Model" + std::to_string(i));
+            IRDeleteRemoteRecord(h, m, t, mo);
+        }
+        state.PauseTiming();
+        IRCloseLibrary(h);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * 200);
+    unlink(path.c_str());
+}
+BENCHMARK(BM_Delete)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

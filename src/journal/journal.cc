@@ -124,11 +124,13 @@ bool Start(LibraryHandle* handle) {
     s.originalLength = s.length;
     s.position = 0;
     ++s.sequence;
-    const format::LibraryHeader header = format::DecodeLibraryHeader(s.originalHeader);
+    // Three fields of the verified header: decoding all of it would cost more than the call.
+    const uint8_t* raw = s.originalHeader.data();
+    const uint32_t dataEnd = format::Load32(raw + 24);
     s.staleFrom = s.length;
     // A dirty file's index is stale: the repair after an undo rebuilds it from the records.
-    if (header.dirty != 0) {
-        s.staleFrom = std::min(s.length, std::max(header.dataEnd, format::kRecordAreaStart));
+    if (format::Load16(raw + format::kHeaderDirtyOffset) != 0) {
+        s.staleFrom = std::min(s.length, std::max(dataEnd, format::kRecordAreaStart));
     }
     uint8_t* at = Reserve(s, format::kJournalHeaderSize);
     if (at == nullptr) return false;
@@ -136,7 +138,7 @@ bool Start(LibraryHandle* handle) {
     jh.sequence = s.sequence;
     jh.originalLength = s.length;
     jh.headerCrc = format::Load32(s.originalHeader.data() + 4);
-    jh.kind = header.kind;
+    jh.kind = format::Load32(raw + 28);
     format::EncodeJournalHeader(jh, s.journalHeader);
     std::memcpy(at, s.journalHeader.data(), s.journalHeader.size());
     s.started = true;
@@ -304,9 +306,24 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
     format::Seal(format::BlockKind::Header, bytes);
     JournalState& s = handle->journal;
     if (s.active) {
+        // Only the 32-byte blocks that differ from the header the call found need a copy:
+        // a torn write leaves equal bytes equal.
+        if (!s.started && !Start(handle)) return false;
+        constexpr uint32_t kBlock = 32;
+        const auto differs = [&](uint32_t at) {
+            const size_t n = std::min<size_t>(kBlock, format::kHeaderSize - at);
+            return std::memcmp(bytes.data() + at, s.originalHeader.data() + at, n) != 0;
+        };
+        for (uint32_t at = 0; at < format::kHeaderSize; at += kBlock) {
+            if (!differs(at)) continue;
+            uint32_t end = at + kBlock;
+            while (end < format::kHeaderSize && differs(end)) end += kBlock;
+            end = std::min(end, static_cast<uint32_t>(format::kHeaderSize));
+            if (!Cover(handle, at, end, Source::File)) return false;
+            at = end;
+        }
         // The header this call writes is noted first: recovery knows the journal belongs
         // to the file when the file's header is the original or one of these.
-        if (!Cover(handle, 0, static_cast<uint32_t>(format::kHeaderSize), Source::File)) return false;
         const format::JournalEntry note{format::EntryKind::HeaderNote, 0, 0};
         uint8_t* data = AppendEntry(s, note);
         if (data == nullptr) return false;
@@ -316,9 +333,9 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
     return WriteAt(handle, 0, bytes);
 }
 
-bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length) {
+bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length, bool flush) {
     if (!handle->journal.active) return true;
-    return Cover(handle, offset, offset + length, Source::File) && Flush(handle->journal);
+    return Cover(handle, offset, offset + length, Source::File) && (!flush || Flush(handle->journal));
 }
 
 bool ProtectRead(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> original) {

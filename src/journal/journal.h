@@ -47,8 +47,9 @@ bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::Libra
 // Writes after the original bytes of the range are safe in the journal.
 bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> bytes);
 bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header);
-// Copies the original bytes of a range that the caller will write itself.
-bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length);
+// Copies the original bytes of a range that the caller will write itself; with `flush`
+// false the copy goes out with the next journalled write instead of at once.
+bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length, bool flush = true);
 // The same, from bytes the caller read at `offset` during this call, before any change to
 // them; `zeros`: the blank body of a deleted extent.
 bool ProtectRead(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> original);

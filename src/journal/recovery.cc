@@ -65,7 +65,6 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     // First pass: the entries that arrived whole, and whether they name the file's header.
     bool named = currentSealed && currentCrc == journal.headerCrc;
     bool noted = false;
-    bool consistent = true;
     uint32_t entries = 0;
     uint32_t position = format::kJournalHeaderSize;
     for (;;) {
@@ -76,10 +75,6 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
         if (entry.kind == format::EntryKind::HeaderNote) {
             noted = true;
             named = named || (currentSealed && format::Load32(data) == currentCrc);
-        } else if (entry.kind == format::EntryKind::Bytes && entry.offset == 0 &&
-                   entry.length == format::kHeaderSize) {
-            consistent = format::Verify(format::BlockKind::Header, std::span<const uint8_t>(data, format::kHeaderSize)) &&
-                         format::Load32(data + 4) == journal.headerCrc;
         }
         ++entries;
         position += static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
@@ -87,7 +82,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     // A journal of another library, or of another state of this one, is never applied;
     // one whose call changed nothing yet (torn in its first block) has nothing to undo.
     // A header that does not verify is one the call was writing when it stopped.
-    if (!consistent || !(named || (!currentSealed && noted))) return true;
+    if (!(named || (!currentSealed && noted))) return true;
     if (entries == 0 && length == journal.originalLength) return true;
     hot = true;
     if (!apply) return true;

@@ -89,8 +89,15 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
 
 DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     const int fd = handle->descriptor;
-    format::RecordHeader stored;
-    if (!format::ReadRecordHeader(fd, offset, stored)) return DeleteResult::NotListed;
+    // One read takes the record header and, for most records, the whole extent, whose
+    // bytes the journal needs before the extent is blanked.
+    uint8_t probe[4096];
+    if (!platform::SeekTo(fd, offset)) return DeleteResult::NotListed;
+    const int32_t got = platform::ReadBytes(fd, probe, sizeof probe);
+    if (got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
+    const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(probe, format::kRecordHeaderSize);
+    if (!format::Verify(format::BlockKind::Record, storedBytes)) return DeleteResult::NotListed;
+    const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
     // An extent too short for its own header cannot hold a blank record.
     if (stored.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
     format::HeaderBytes bytes;
@@ -111,7 +118,13 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     format::Seal(format::BlockKind::Record, head);
     const std::span<const uint8_t> extent(blank.get(), stored.capacity);
 
-    if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::NotListed;
+    // The record's bytes go to the journal with the header's, in one write: the journal
+    // makes the order of the two library writes free, so the extent is blanked once.
+    const bool whole = stored.capacity <= static_cast<uint32_t>(got);
+    if (!(whole ? journal::ProtectRead(handle, offset, std::span<const uint8_t>(probe, stored.capacity))
+                : journal::Protect(handle, offset, stored.capacity, false))) {
+        return DeleteResult::NotListed;
+    }
     header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};
     header.freeSlotCount += 1;
     header.freeBytes += stored.capacity;
@@ -119,8 +132,6 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     handle->modified = 1;
     header.dirty = 1;
     if (!journal::WriteHeader(handle, header)) return DeleteResult::NotListed;
-    // From here on the extent is listed as free, so it may no longer be reachable through
-    // the index whatever fails next: an extent is never both live and free.
     if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::ListedButFailed;
 
     if (header.freeSlotCount >= format::kCompactionSlotThreshold) {
