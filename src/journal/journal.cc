@@ -117,11 +117,7 @@ bool Start(LibraryHandle* handle) {
         if (!format::ReadHeader(handle->descriptor, s.originalHeader, header)) return false;
         s.headerKnown = true;
     }
-    if (!s.lengthKnown) {
-        if (!platform::FileLength(handle->descriptor, s.length)) return false;
-        s.lengthKnown = true;
-    }
-    s.originalLength = s.length;
+    if (!LibraryLength(handle, s.originalLength)) return false;
     s.position = 0;
     ++s.sequence;
     // Three fields of the verified header: decoding all of it would cost more than the call.
@@ -347,6 +343,14 @@ bool ProtectRead(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t
 bool ProtectZeros(LibraryHandle* handle, uint32_t offset, uint32_t length) {
     if (!handle->journal.active) return true;
     return Cover(handle, offset, offset + length, Source::Zeros);
+}
+
+bool LibraryLength(LibraryHandle* handle, uint32_t& length) {
+    JournalState& s = handle->journal;
+    if (!s.lengthKnown && !platform::FileLength(handle->descriptor, s.length)) return false;
+    s.lengthKnown = true;
+    length = s.length;
+    return true;
 }
 
 void NoteWritten(LibraryHandle* handle, uint32_t end) {

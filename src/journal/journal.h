@@ -54,6 +54,8 @@ bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length, bool flush
 // them; `zeros`: the blank body of a deleted extent.
 bool ProtectRead(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> original);
 bool ProtectZeros(LibraryHandle* handle, uint32_t offset, uint32_t length);
+// The library file's length as this handle's writes left it (asked of the system once).
+bool LibraryLength(LibraryHandle* handle, uint32_t& length);
 // Tells the journal that the caller wrote up to `end` itself.
 void NoteWritten(LibraryHandle* handle, uint32_t end);
 // Cuts the file to `length` once the call committed: cut earlier, the bytes beyond would

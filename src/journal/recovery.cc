@@ -1,6 +1,6 @@
-// Reading a journal back: whether it is hot (a sealed header, entries or a changed length,
-// and the library's header is the one the journal names or one it noted the call writing),
-// and rolling it back into the library. Used by an
+// Reading a journal back: whether it is hot (a sealed header; the library's header is the
+// one the journal names or one it noted the call writing; and undoing would change a byte
+// or the length), and rolling it back into the library. Used by an
 // open that finds a journal beside the file and by a call that undoes itself.
 #include <cstring>
 
@@ -60,12 +60,14 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     if (!platform::FileLength(libraryFd, length)) return false;
 
     platform::OwnedBlock buffer(format::kJournalEntryHeadSize + format::kJournalEntryMaxData);
-    if (buffer.failed()) return false;
+    platform::OwnedBlock stands(format::kJournalEntryMaxData);
+    if (buffer.failed() || stands.failed()) return false;
     uint8_t* data = buffer.get() + format::kJournalEntryHeadSize;
     // First pass: the entries that arrived whole, and whether they name the file's header.
     bool named = currentSealed && currentCrc == journal.headerCrc;
     bool noted = false;
     uint32_t entries = 0;
+    bool changed = length != journal.originalLength;
     uint32_t position = format::kJournalHeaderSize;
     for (;;) {
         format::JournalEntry entry;
@@ -75,6 +77,18 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
         if (entry.kind == format::EntryKind::HeaderNote) {
             noted = true;
             named = named || (currentSealed && format::Load32(data) == currentCrc);
+        } else if (!changed) {
+            // Whether the bytes differ from the copy: a journal torn after some of its
+            // entries, before the library changed, has nothing to undo.
+            if (entry.kind == format::EntryKind::Zeros) std::memset(data, 0, entry.length);
+            const uint32_t end = entry.offset + entry.length;
+            if (end > length) {
+                changed = true;
+            } else {
+                const Read now = ReadExactly(libraryFd, entry.offset, stands.get(), entry.length);
+                if (now == Read::Failed) return false;
+                changed = now == Read::Short || std::memcmp(stands.get(), data, entry.length) != 0;
+            }
         }
         ++entries;
         position += static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
@@ -83,7 +97,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     // one whose call changed nothing yet (torn in its first block) has nothing to undo.
     // A header that does not verify is one the call was writing when it stopped.
     if (!(named || (!currentSealed && noted))) return true;
-    if (entries == 0 && length == journal.originalLength) return true;
+    if (!changed) return true;
     hot = true;
     if (!apply) return true;
 

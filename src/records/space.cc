@@ -2,6 +2,8 @@
 // outside the in-place case and every deletion reads, verifies and rewrites it.
 #include "records/space.h"
 
+#include <algorithm>
+
 #include "format/block_io.h"
 #include "journal/journal.h"
 #include "library/busy_cursor.h"
@@ -91,10 +93,14 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     const int fd = handle->descriptor;
     // One read takes the record header and, for most records, the whole extent, whose
     // bytes the journal needs before the extent is blanked.
+    // Less than asked is right only where the file ends.
     uint8_t probe[4096];
+    uint32_t length = 0;
+    if (!journal::LibraryLength(handle, length) || offset >= length) return DeleteResult::NotListed;
+    const auto want = static_cast<int32_t>(std::min<uint32_t>(sizeof probe, length - offset));
     if (!platform::SeekTo(fd, offset)) return DeleteResult::NotListed;
-    const int32_t got = platform::ReadBytes(fd, probe, sizeof probe);
-    if (got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
+    const int32_t got = platform::ReadBytes(fd, probe, static_cast<uint32_t>(want));
+    if (got != want || got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
     const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(probe, format::kRecordHeaderSize);
     if (!format::Verify(format::BlockKind::Record, storedBytes)) return DeleteResult::NotListed;
     const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
