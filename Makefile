@@ -1,6 +1,6 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
-# each fuzzer and a short torture run), `make demo` runs the command-line tour.
+# each fuzzer, a short torture run and the crash points), `make demo` runs the command-line tour.
 # `make crash` prints the crash-point table (a gate of `make test`), `make fuzz` fuzzes longer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
