@@ -477,6 +477,11 @@ TEST_F(Open, AJournalBesideTheFileIsUndoneBeforeAnythingElse) {
         {"torn", {}, IROpenOk, kBusyOnly},
         {"other", {}, IROpenOk, kBusyOnly},
     };
+    const auto exists = [](LibraryHandle* h, const char* model) {
+        const format::Name m = format::NameFromString("M"), t = format::NameFromString("T"),
+                           mo = format::NameFromString(model);
+        return IRDoesRemoteRecordExist(h, m.data(), t.data(), mo.data());
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = Path(c.name + ".lib");
@@ -491,11 +496,11 @@ TEST_F(Open, AJournalBesideTheFileIsUndoneBeforeAnythingElse) {
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(Trace(), c.writeTrace);
         if (c.name == "dirty") {
-            EXPECT_EQ(IRDoesRemoteRecordExist(h, "M", "T", "acknowledged"), 1);
+            EXPECT_EQ(exists(h, "acknowledged"), 1);
         } else {
             EXPECT_EQ(ReadFile(path), c.found.empty() ? left : c.found);
         }
-        EXPECT_EQ(IRDoesRemoteRecordExist(h, "M", "T", "in-flight"), 0);
+        EXPECT_EQ(exists(h, "in-flight"), 0);
         IRCloseLibrary(h);
         EXPECT_FALSE(FileExists(path + "-journal"));
         EXPECT_EQ(OpenClose(path, IRModeReadOnly), IROpenOk);

@@ -1,6 +1,6 @@
 // The write side of the journal: collecting the original bytes of a changing call, writing
 // them ahead of the library writes that need them (one journal write before each library
-// write at most), the commit that empties the journal, and the undo of a failed call.
+// write at most), the commit that makes the journal cold, and the undo of a failed call.
 #include "journal/journal.h"
 
 #include <algorithm>
@@ -51,10 +51,7 @@ bool Flush(JournalState& s) {
 // whose pages the next call reuses; the sequence keeps old entries from passing.
 bool Invalidate(JournalState& s) {
     static constexpr uint8_t kZeros[format::kJournalHeaderSize] = {};
-    if (platform::PositionedWrite(s.descriptor, 0, kZeros, sizeof kZeros) != static_cast<int32_t>(sizeof kZeros)) {
-        return false;
-    }
-    return true;
+    return platform::PositionedWrite(s.descriptor, 0, kZeros, sizeof kZeros) == static_cast<int32_t>(sizeof kZeros);
 }
 
 // Appends an entry head for `entry` and room for its data; returns the data's place.
@@ -355,6 +352,7 @@ bool LibraryLength(LibraryHandle* handle, uint32_t& length) {
 
 void NoteWritten(LibraryHandle* handle, uint32_t end) {
     JournalState& s = handle->journal;
+    if (!s.active) s.lengthKnown = false;
     s.length = std::max(s.length, end);
     // What the call wrote after a compaction (a record appended by the write that the
     // compaction made room for) is never cut.

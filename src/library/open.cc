@@ -129,18 +129,20 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         return {nullptr, kOpenBadLibrary};
     } else {
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryPrompt);
-        journal::Change change(handle);
-        int repaired = maintenance::CompactLibraryFile(handle);
-        // A file without records or deleted extents has nothing to compact, and compaction
-        // leaves it as it is, dirty flag included; saving its empty index is what makes it
-        // clean, or every later read-only open would refuse it.
-        if (repaired != 0 && header.recordCount == 0 && header.freeSlotCount == 0) {
-            repaired = index::SaveCatalogueIndex(handle);
+        int repaired = 0;
+        {
+            journal::Change change(handle);
+            repaired = maintenance::CompactLibraryFile(handle);
+            // A file without records or deleted extents has nothing to compact, and
+            // compaction leaves it as it is, dirty flag included; saving its empty index is
+            // what makes it clean, or every later read-only open would refuse it.
+            if (repaired != 0 && header.recordCount == 0 && header.freeSlotCount == 0) {
+                repaired = index::SaveCatalogueIndex(handle);
+            }
+            // A failed repair is undone: the file stays as dirty as it came.
+            if (repaired != 0 && !change.Commit()) repaired = 0;
         }
-        // A failed repair is undone: the file stays as dirty as it came.
-        if (repaired != 0 && !change.Commit()) repaired = 0;
         if (repaired == 0) {
-            change.Undo();
             journal::CloseJournal(handle);
             lock.Leave();
             host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
