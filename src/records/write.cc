@@ -58,18 +58,24 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
                                                       header.type.data(), header.model.data());
     const uint32_t rebuilds = handle->rebuilds;
     // Undone, the file holds the record where it was (or not at all), and so must the tree,
-    // unless a compaction replaced the tree meanwhile.
+    // under the names as the record stores them, unless a compaction replaced the tree.
     const auto fail = [&] {
         change.Undo();
         if (handle->journal.stuck || handle->rebuilds != rebuilds) {
             handle->indexIncomplete = true;
             return 0;
         }
+        if (index::FindRecordOffset(handle->index, header.manufacturer.data(), header.type.data(),
+                                    header.model.data()) == existing) {
+            return 0;  // the tree was not touched
+        }
         index::RemoveIndexEntry(handle->index, index::MakeKey(header.manufacturer, header.type,
                                                               header.model, 0));
+        format::RecordHeader stored;
         handle->indexIncomplete =
-            existing != 0 && index::AddIndexEntry(handle->index, index::MakeKey(header.manufacturer, header.type,
-                                                                                header.model, existing)) == 0;
+            existing != 0 && (!format::ReadRecordHeader(handle->descriptor, existing, stored) ||
+                              index::AddIndexEntry(handle->index, index::MakeKey(stored.manufacturer, stored.type,
+                                                                                 stored.model, existing)) == 0);
         return 0;
     };
     uint16_t placeCapacity = capacity;
