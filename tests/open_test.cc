@@ -437,8 +437,10 @@ TEST_F(Open, DirtyFilesAreRefusedReadOnlyAndRepairedForWriting) {
 // A call that a crash cut short leaves its journal hot beside the file. A reader refuses
 // the file as it refuses a dirty one; a writer first puts back the bytes the call found,
 // byte for byte, and goes on as with that file (a dirty one gets the usual repair); a torn
-// journal, or one of another library, is removed unapplied.
+// journal, or one of another library, is removed unapplied. All of it with every flush
+// that VARNEL32_SYNC=full asks for.
 TEST_F(Open, AJournalBesideTheFileIsUndoneBeforeAnythingElse) {
+    ::setenv("VARNEL32_SYNC", "full", 1);
     const std::string other = Path("other.lib");
     LibraryHandle* o = CreateAndOpen("other.lib");
     Put(o, MakeRemoteRecord("O", "T", "o", {}));
@@ -505,6 +507,7 @@ TEST_F(Open, AJournalBesideTheFileIsUndoneBeforeAnythingElse) {
         EXPECT_FALSE(FileExists(path + "-journal"));
         EXPECT_EQ(OpenClose(path, IRModeReadOnly), IROpenOk);
     }
+    ::unsetenv("VARNEL32_SYNC");
 }
 
 TEST_F(Open, ReadOnlyOpensOfOnePathAndModeShareOneHandle) {
