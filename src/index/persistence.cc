@@ -35,7 +35,8 @@ int SaveCatalogueIndex(LibraryHandle* handle) {
     // that ran out of memory) would make the clean file lie about its records, so it is
     // not saved: the file stays dirty and the next open for writing rebuilds the index.
     if (CountModels(handle->index) != header.recordCount) return 0;
-    const uint32_t indexEnd = header.dataEnd + header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize);
+    const uint32_t indexEnd =
+        header.dataEnd + header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize);
     if (!journal::Protect(handle, header.dataEnd, indexEnd - header.dataEnd)) return 0;
     if (!platform::SeekTo(handle->descriptor, header.dataEnd)) return 0;
     const CatalogueIndex& tree = handle->index;

@@ -51,18 +51,21 @@ bool Flush(JournalState& s) {
 // whose pages the next call reuses; the sequence keeps old entries from passing.
 bool Invalidate(JournalState& s) {
     static constexpr uint8_t kZeros[format::kJournalHeaderSize] = {};
-    return platform::PositionedWrite(s.descriptor, 0, kZeros, sizeof kZeros) == static_cast<int32_t>(sizeof kZeros);
+    const int32_t n = platform::PositionedWrite(s.descriptor, 0, kZeros, sizeof kZeros);
+    return n == static_cast<int32_t>(sizeof kZeros);
 }
 
 // Appends an entry head for `entry` and room for its data; returns the data's place.
 uint8_t* AppendEntry(JournalState& s, const format::JournalEntry& entry) {
-    uint8_t* head = Reserve(s, static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry));
+    const auto size = static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
+    uint8_t* head = Reserve(s, size);
     return head == nullptr ? nullptr : head + format::kJournalEntryHeadSize;
 }
 
 void SealEntry(JournalState& s, const format::JournalEntry& entry, uint8_t* data) {
     uint8_t* head = data - format::kJournalEntryHeadSize;
-    format::EncodeJournalEntry(entry, s.sequence, std::span<const uint8_t>(data, format::StoredDataLength(entry)),
+    const std::span<const uint8_t> bytes(data, format::StoredDataLength(entry));
+    format::EncodeJournalEntry(entry, s.sequence, bytes,
                                std::span<uint8_t, format::kJournalEntryHeadSize>(head, format::kJournalEntryHeadSize));
 }
 

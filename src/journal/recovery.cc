@@ -32,7 +32,8 @@ Read ReadEntry(int fd, uint32_t position, uint32_t sequence, uint8_t* buffer, fo
     const uint32_t stored = format::StoredDataLength(entry);
     uint8_t* data = buffer + format::kJournalEntryHeadSize;
     if (stored != 0) {
-        const Read body = ReadExactly(fd, position + static_cast<uint32_t>(format::kJournalEntryHeadSize), data, stored);
+        const auto at = position + static_cast<uint32_t>(format::kJournalEntryHeadSize);
+        const Read body = ReadExactly(fd, at, data, stored);
         if (body != Read::Whole) return body;
     }
     return format::JournalEntrySealed(headBytes, sequence, std::span<const uint8_t>(data, stored)) ? Read::Whole

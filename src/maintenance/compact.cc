@@ -103,7 +103,8 @@ int CompactLibraryFile(LibraryHandle* handle) {
     header.dirty = 1;
     if (!journal::WriteHeader(handle, header)) return 0;
     // The stale bytes beyond the saved index are cut once the call is committed.
-    journal::CutAfterCommit(handle, writePos + header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize));
+    const auto indexLength = header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize);
+    journal::CutAfterCommit(handle, writePos + indexLength);
     handle->indexIncomplete = false;
     return index::SaveCatalogueIndex(handle);
 }
