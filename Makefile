@@ -1,7 +1,7 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
-# each fuzzer and a short torture run), `make demo` runs the command-line tour.
-# `make crash` prints the crash-point table, `make fuzz` fuzzes for longer.
+# each fuzzer, a short torture run and the crash points), `make demo` runs the command-line tour.
+# `make crash` prints the crash-point table (a gate of `make test`), `make fuzz` fuzzes longer.
 # `make install PREFIX=...` installs, `make package` builds the Debian package.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
@@ -49,7 +49,7 @@ test-asan: $(ASAN_BUILD)/CMakeCache.txt
 test-windows:
 	@if [ -x scripts/windows-test.sh ]; then scripts/windows-test.sh; fi
 
-test: test-release test-asan test-windows test-tsan test-fuzz torture
+test: test-release test-asan test-windows test-tsan test-fuzz torture crash
 
 # ---- Reliability -------------------------------------------------------------------------
 $(TSAN_BUILD)/CMakeCache.txt:

@@ -202,6 +202,7 @@ TEST_F(Boundary, ChangingCallsOnHandlesThatMayNotWrite) {
         }
         IRCloseLibrary(h);
         EXPECT_TRUE(Unchanged(path)) << mode;
+        EXPECT_FALSE(FileExists(path + "-journal")) << "a read-only descriptor makes no journal";
     }
     // The file is still whole and clean.
     const rl::Contents contents = rl::ContentsOf(path);

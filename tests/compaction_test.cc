@@ -64,10 +64,6 @@ TEST_F(Compaction, OnlyTheExtentsBehindADeletedOneMove) {
     EXPECT_EQ(KeysOf(IndexRunOf(after)), keys);
     EXPECT_EQ(after.size(), end + 2 * 71u);
     EXPECT_EQ(Tree(), keys);
-    // Writes: the header marked dirty before Z moved, Z, the rewritten header, two index
-    // entries and the clean header. One more would be X rewritten in place.
-    EXPECT_EQ(CallCount(FaultCall::Write), 6u);
-    EXPECT_EQ(CallCount(FaultCall::Truncate), 1u);
 }
 
 TEST_F(Compaction, AnExtentMovedByLessThanItsLengthArrivesIntact) {
@@ -196,26 +192,23 @@ TEST_F(Compaction, AHeaderThatCannotBeReadChangesNothing) {
     EXPECT_FALSE(handle->indexIncomplete);
 }
 
-// A walk that stops leaves the extents it moved where they went, under a header that keeps
-// its old counters but is marked dirty, so that the stale index is never trusted again.
+// A walk that stops is undone: the file is as it was, but the tree holds only what the
+// walk met, so the handle changes nothing more and saves nothing until a compaction works.
 struct WalkFailure {
     const char* what;
     FaultCall call;
     uint32_t nth;
     FaultEffect effect;
-    bool marked;   // the header was marked dirty, as it is before the first move
-    bool zMoved;   // Z (the third extent) reached its new place whole
-    bool zInTree;  // Z's key was added before the failure
 };
 
 void PrintTo(const WalkFailure& failure, std::ostream* os) { *os << failure.what; }
 
 class CompactionWalk : public Compaction, public ::testing::WithParamInterface<WalkFailure> {};
 
-TEST_P(CompactionWalk, StopsWithTheFileAndTreeAsTheWalkLeftThem) {
+TEST_P(CompactionWalk, IsUndoneAndStopsTheHandle) {
     const WalkFailure& c = GetParam();
     FileBuilder f;
-    const uint32_t x = f.AddLive("M", "T", "x");
+    f.AddLive("M", "T", "x");
     f.AddDeleted(300);
     f.AddLive("M", "T", "z", {MakeEntry(5, 200)}, 100);
     f.AddLive("M", "T", "w");
@@ -225,40 +218,26 @@ TEST_P(CompactionWalk, StopsWithTheFileAndTreeAsTheWalkLeftThem) {
     EXPECT_TRUE(platform::testing::FaultFired());
     EXPECT_EQ(Trace(), kBusyOnly);
     ClearFaults();
-    const Bytes after = File();
-    format::LibraryHeader expected = built.header;
-    expected.dirty = c.marked ? 1 : 0;
-    EXPECT_EQ(Slice(after, 0, 1570), SealedHeader(expected));
-    EXPECT_EQ(after.size(), original.size()) << "not cut";
-    EXPECT_EQ(Slice(after, x, 95), Extent(0));
-    const uint32_t zNew = x + 95;
-    if (c.zMoved) {
-        EXPECT_EQ(Slice(after, zNew, built.extents[2].capacity), Extent(2));
-    }
-    std::vector<std::string> tree{"M/T/x@" + std::to_string(x)};
-    if (c.zInTree) tree.push_back("M/T/z@" + std::to_string(zNew));
-    EXPECT_EQ(Tree(), tree);
+    EXPECT_EQ(File(), original);
     EXPECT_TRUE(handle->indexIncomplete);
-    // Such a handle changes nothing more and saves nothing at close; the file stays dirty.
     EXPECT_EQ(WriteBytes(handle, MakeRemoteRecord("N", "T", "n", {})), 0);
     EXPECT_EQ(DeleteNamed(handle, "M", "T", "x"), 0);
-    EXPECT_EQ(File(), after);
     IRCloseLibrary(handle);
     handle = nullptr;
-    EXPECT_EQ(File(), after);
+    EXPECT_EQ(File(), original);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Exits, CompactionWalk,
     ::testing::Values(
-        // Reads: header, X, Y, Z's header, Z's extent, W. Writes: dirty header, Z.
-        WalkFailure{"record header short", FaultCall::Read, 4, FaultEffect::Short, false, false, false},
+        // Reads: header, X, Y, Z's header, Z's extent, W. Writes: the journal, the dirty
+        // header, Z.
+        WalkFailure{"record header short", FaultCall::Read, 4, FaultEffect::Short},
         // Resizes: x takes three (new manufacturer, type, model), z one.
-        WalkFailure{"index insert out of memory", FaultCall::Resize, 4, FaultEffect::Fail, false, false, false},
-        WalkFailure{"move buffer", FaultCall::Allocate, 1, FaultEffect::Fail, true, false, true},
-        WalkFailure{"move read short", FaultCall::Read, 5, FaultEffect::Short, true, false, true},
-        WalkFailure{"move write short", FaultCall::Write, 2, FaultEffect::Short, true, false, true},
-        WalkFailure{"record header after a move", FaultCall::Read, 6, FaultEffect::Fail, true, true, true}),
+        WalkFailure{"index insert out of memory", FaultCall::Resize, 4, FaultEffect::Fail},
+        WalkFailure{"move read short", FaultCall::Read, 5, FaultEffect::Short},
+        WalkFailure{"move write short", FaultCall::Write, 3, FaultEffect::Short},
+        WalkFailure{"record header after a move", FaultCall::Read, 6, FaultEffect::Fail}),
     [](const ::testing::TestParamInfo<WalkFailure>& info) {
         std::string name = info.param.what;
         for (char& ch : name) if (ch == ' ') ch = '_';
@@ -374,7 +353,8 @@ TEST_F(Compaction, AFailedSaveLeavesTheCutFileDirty) {
     f.AddDeleted(300);
     f.AddLive("M", "T", "z");
     OpenBuilt(f);
-    // Writes: dirty mark, Z, header, first entry, second entry (short).
+    // Writes: dirty mark, Z, header, first entry, second entry (short). Alone, without the
+    // journal of a call around it, the walk cuts the file where the index will end.
     InjectFault(FaultCall::Write, 5, FaultEffect::Short);
     EXPECT_EQ(CompactLibraryFile(handle), 0);
     ClearFaults();
@@ -384,7 +364,7 @@ TEST_F(Compaction, AFailedSaveLeavesTheCutFileDirty) {
     EXPECT_EQ(h.dirty, 1);
     EXPECT_EQ(h.dataEnd, 1760u);
     EXPECT_EQ(h.freeSlotCount, 0u);
-    EXPECT_EQ(after.size(), 1760u + 71 + 35) << "cut, then one entry and a half";
+    EXPECT_EQ(after.size(), 1760u + 2 * 71) << "cut, then one entry and a half";
     // The tree is whole, so the handle may go on and save it at its last close.
     EXPECT_FALSE(handle->indexIncomplete);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"M/T/x@1570", "M/T/z@1665"}));

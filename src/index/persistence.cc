@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "format/block_io.h"
+#include "journal/journal.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
 
@@ -53,11 +54,14 @@ int SaveCatalogueIndex(LibraryHandle* handle) {
     if ((handle->mode & library::kModeWrite) == 0) return 0;
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(handle->descriptor, bytes, header)) return 0;
+    if (!journal::ReadHeader(handle, bytes, header)) return 0;
     // The next load reads exactly recordCount entries. A tree that lost a key (an insert
     // that ran out of memory) would make the clean file lie about its records, so it is
     // not saved: the file stays dirty and the next open for writing rebuilds the index.
     if (CountModels(handle->index) != header.recordCount) return 0;
+    const uint32_t indexEnd =
+        header.dataEnd + header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize);
+    if (!journal::Protect(handle, header.dataEnd, indexEnd - header.dataEnd)) return 0;
     if (!platform::SeekTo(handle->descriptor, header.dataEnd)) return 0;
     const CatalogueIndex& tree = handle->index;
     for (uint16_t i = 0; i < tree.manufacturerCount; ++i) {
@@ -75,8 +79,9 @@ int SaveCatalogueIndex(LibraryHandle* handle) {
             }
         }
     }
+    journal::NoteWritten(handle, indexEnd);
     header.dirty = 0;
-    return format::WriteHeader(handle->descriptor, header) ? 1 : 0;
+    return journal::WriteHeader(handle, header) ? 1 : 0;
 }
 
 }  // namespace varnel32::index

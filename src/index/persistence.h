@@ -15,7 +15,7 @@ int LoadCatalogueIndex(LibraryHandle* handle);
 
 // Writes one entry per model from dataEnd on, then the header with dirty 0. 0 when the
 // handle cannot write, the header does not verify, or a write is short; the header is
-// then not rewritten, so the file keeps its dirty flag.
+// then not rewritten, so the file keeps its dirty flag. Runs within a journal::Change.
 int SaveCatalogueIndex(LibraryHandle* handle);
 
 }  // namespace varnel32::index

@@ -2,6 +2,7 @@
 // handle changed the file, then releases the tree, the registration, the descriptor and
 // the handle, all under the registry lock.
 #include "index/persistence.h"
+#include "journal/journal.h"
 #include "library/busy_cursor.h"
 #include "library/lifecycle.h"
 #include "library/registry.h"
@@ -13,12 +14,14 @@ void CloseLibrary(LibraryHandle* handle) {
     BusyCursorScope busy;
     RegistryLock lock;
     if (platform::AtomicDecrement(&handle->referenceCount) != 0) return;
-    // A failed save is not reported: the header keeps its dirty flag and the next open for
-    // writing repairs the file. A tree that a failed compaction left incomplete is never
+    // A failed save is not reported: it is undone, the header keeps its dirty flag and the
+    // next open for writing repairs the file. A tree that a failed compaction left incomplete is never
     // saved, for the same reason.
     if ((handle->mode & kModeWrite) && handle->modified && !handle->indexIncomplete) {
-        index::SaveCatalogueIndex(handle);
+        journal::Change change(handle);
+        if (index::SaveCatalogueIndex(handle)) change.Commit();
     }
+    journal::CloseJournal(handle);
     index::FreeCatalogueIndex(handle->index);
     UnlinkHandle(handle);
     platform::CloseFile(handle->descriptor);

@@ -2,6 +2,7 @@
 // create opens the file exclusively, so it fails on a file anyone holds open and nobody
 // can read a half-written header.
 #include "format/block_io.h"
+#include "journal/journal.h"
 #include "library/busy_cursor.h"
 #include "library/lifecycle.h"
 
@@ -25,6 +26,9 @@ int32_t CreateLibrary(int32_t level, const char* path, uint32_t kindFlags) {
     if (level > 1 || path == nullptr) return 0;
     const int fd = platform::OpenCreate(path);
     if (fd == platform::kNoFile) return 0;
+    // A journal left beside an earlier file of this name belongs to that file.
+    char journalPath[journal::kJournalPathSize];
+    if (journal::JournalPathOf(path, journalPath)) platform::RemoveFile(journalPath);
     format::LibraryHeader header;
     header.kind = KindFromFlags(kindFlags);
     const bool written = format::WriteHeader(fd, header);

@@ -1,5 +1,5 @@
 // The library handle: everything one open of a library file owns (descriptor, path copy,
-// catalogue tree, mode, kind, flags) and its link in the process-wide registry. The
+// catalogue tree, mode, kind, flags, journal) and its link in the process-wide registry. The
 // registry and its lock are in registry.h; the exports that create and release handles
 // are open.cc and close.cc.
 #pragma once
@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "index/catalogue.h"
+#include "journal/journal_state.h"
 #include "platform/platform.h"
 
 inline constexpr uint32_t kHandlePathSize = 256;
@@ -27,6 +28,11 @@ struct LibraryHandle {
     // records that the file holds, so the handle may not save it (the file stays dirty
     // and is rebuilt at the next open for writing) nor change the file through it.
     bool indexIncomplete;
+    // Counts the compactions that replaced the tree: a call that is undone after one ran
+    // can no longer trust the tree it leaves.
+    uint32_t rebuilds;
+    // The rollback journal beside the file: opened by the first change, removed at close.
+    varnel32::journal::JournalState journal;
 };
 
 namespace varnel32::library {

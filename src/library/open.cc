@@ -8,6 +8,7 @@
 #include "format/endian.h"
 #include "host/open_messages.h"
 #include "index/persistence.h"
+#include "journal/journal.h"
 #include "library/busy_cursor.h"
 #include "library/lifecycle.h"
 #include "library/registry.h"
@@ -66,7 +67,26 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         return {nullptr, kOpenCannotOpenFile};
     }
 
-    // The descriptor is fresh, so it stands at the start of the file.
+    // A journal beside the file is a call that a crash cut short. A writer undoes it first
+    // and goes on with the file as that call found it; a reader, which never writes,
+    // refuses the file the way it refuses a dirty one.
+    handle->journal.syncFull = journal::SyncRequested();
+    if (write && !journal::RecoverBeside(path, handle->descriptor, handle->journal.syncFull)) {
+        lock.Leave();
+        host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
+        platform::CloseFile(handle->descriptor);
+        ReleaseHandle(handle);
+        return {nullptr, kOpenBadLibrary};
+    }
+    if (!write && journal::InspectBeside(path, handle->descriptor) != journal::Found::Nothing) {
+        lock.Leave();
+        host::ShowOpenMessage(ownerWindow, host::OpenMessage::ReadOnlyRefusal);
+        platform::CloseFile(handle->descriptor);
+        ReleaseHandle(handle);
+        return {nullptr, kOpenBadLibrary};
+    }
+
+    // The descriptor stands at the start of the file (the journal code leaves it there).
     format::HeaderBytes bytes;
     const int32_t n = platform::ReadBytes(handle->descriptor, bytes.data(),
                                           static_cast<uint32_t>(bytes.size()));
@@ -109,14 +129,21 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         return {nullptr, kOpenBadLibrary};
     } else {
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryPrompt);
-        int repaired = maintenance::CompactLibraryFile(handle);
-        // A file without records or deleted extents has nothing to compact, and compaction
-        // leaves it as it is, dirty flag included; saving its empty index is what makes it
-        // clean, or every later read-only open would refuse it.
-        if (repaired != 0 && header.recordCount == 0 && header.freeSlotCount == 0) {
-            repaired = index::SaveCatalogueIndex(handle);
+        int repaired = 0;
+        {
+            journal::Change change(handle);
+            repaired = maintenance::CompactLibraryFile(handle);
+            // A file without records or deleted extents has nothing to compact, and
+            // compaction leaves it as it is, dirty flag included; saving its empty index is
+            // what makes it clean, or every later read-only open would refuse it.
+            if (repaired != 0 && header.recordCount == 0 && header.freeSlotCount == 0) {
+                repaired = index::SaveCatalogueIndex(handle);
+            }
+            // A failed repair is undone: the file stays as dirty as it came.
+            if (repaired != 0 && !change.Commit()) repaired = 0;
         }
         if (repaired == 0) {
+            journal::CloseJournal(handle);
             lock.Leave();
             host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
             platform::CloseFile(handle->descriptor);

@@ -41,6 +41,7 @@ void UnlinkHandle(LibraryHandle* handle) {
 
 void ReleaseHandle(LibraryHandle* handle) {
     index::FreeCatalogueIndex(handle->index);
+    journal::ReleaseJournalMemory(handle->journal);
     platform::Release(handle);
 }
 

@@ -1,9 +1,12 @@
 // CompactLibraryFile: one forward walk over the record area, bounded by the header's live
 // and deleted counts. Each live extent slides down over the deleted ones before it through
-// one reusable move buffer; extents already in place are not rewritten.
+// one reusable move buffer; extents already in place are not rewritten. Moves only go
+// down, over extents the walk has passed, so the journal gets each passed extent's bytes
+// from the walk itself (a deleted one's blank body as zeros) and never reads for a copy.
 #include "maintenance/compact.h"
 
 #include "format/block_io.h"
+#include "journal/journal.h"
 #include "index/persistence.h"
 #include "platform/platform.h"
 
@@ -33,12 +36,13 @@ int CompactLibraryFile(LibraryHandle* handle) {
     const int fd = handle->descriptor;
     format::HeaderBytes headerBytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(fd, headerBytes, header)) return 0;
+    if (!journal::ReadHeader(handle, headerBytes, header)) return 0;
     if (header.recordCount == 0 && header.freeSlotCount == 0) return 1;
 
     uint32_t liveRemaining = header.recordCount;
     uint32_t deletedRemaining = header.freeSlotCount;
     index::FreeCatalogueIndex(handle->index);
+    ++handle->rebuilds;
     // From here on the tree holds only what the walk adds; until the walk completes the
     // handle must neither save it nor build on it.
     handle->indexIncomplete = true;
@@ -48,13 +52,23 @@ int CompactLibraryFile(LibraryHandle* handle) {
     MoveBuffer buffer;
     bool markedDirty = header.dirty != 0;
     while (liveRemaining != 0 || deletedRemaining != 0) {
-        format::RecordHeader record;
-        if (!format::ReadRecordHeader(fd, readPos, record)) return 0;
+        format::RecordHeaderBytes recordBytes;
+        if (!format::ReadAt(fd, readPos, recordBytes) ||
+            !format::Verify(format::BlockKind::Record, recordBytes)) {
+            return 0;
+        }
+        const format::RecordHeader record = format::DecodeRecordHeader(recordBytes);
         // A zero capacity would never advance the walk; no valid extent has one.
         if (record.capacity < format::kRecordHeaderSize) return 0;
         if (record.deleted != 0) {
             if (deletedRemaining == 0) return 0;
             --deletedRemaining;
+            // Later moves overwrite this extent: its header must come back on an undo.
+            if (!journal::ProtectRead(handle, readPos, recordBytes) ||
+                !journal::ProtectZeros(handle, readPos + static_cast<uint32_t>(format::kRecordHeaderSize),
+                                       record.capacity - static_cast<uint32_t>(format::kRecordHeaderSize))) {
+                return 0;
+            }
         } else {
             if (liveRemaining == 0) return 0;
             --liveRemaining;
@@ -66,13 +80,14 @@ int CompactLibraryFile(LibraryHandle* handle) {
                 // clean header would let the next open trust the stale stored index.
                 if (!markedDirty) {
                     header.dirty = 1;
-                    if (!format::WriteHeader(fd, header)) return 0;
+                    if (!journal::WriteHeader(handle, header)) return 0;
                     markedDirty = true;
                 }
                 if (!buffer.Reserve(record.capacity)) return 0;
                 const std::span<uint8_t> extent(buffer.bytes, record.capacity);
                 if (!format::ReadAt(fd, readPos, extent)) return 0;
-                if (!format::WriteAt(fd, writePos, extent)) return 0;
+                if (!journal::ProtectRead(handle, readPos, extent)) return 0;
+                if (!journal::WriteAt(handle, writePos, extent)) return 0;
             }
             writePos += record.capacity;
         }
@@ -86,8 +101,10 @@ int CompactLibraryFile(LibraryHandle* handle) {
     header.freeSlots = {};
     header.dataEnd = writePos;
     header.dirty = 1;
-    if (!format::WriteHeader(fd, header)) return 0;
-    platform::TruncateTo(fd, writePos);
+    if (!journal::WriteHeader(handle, header)) return 0;
+    // The stale bytes beyond the saved index are cut once the call is committed.
+    const auto indexLength = header.recordCount * static_cast<uint32_t>(format::kIndexEntrySize);
+    journal::CutAfterCommit(handle, writePos + indexLength);
     handle->indexIncomplete = false;
     return index::SaveCatalogueIndex(handle);
 }

@@ -18,6 +18,7 @@ enum class FaultEffect {
     Fail,   // the call fails as the operating system would report it
     Short,  // a read or write transfers only part of what was asked (others: Fail)
     Crash,  // the process ends: a write first reaches the file, other calls do not happen
+    Torn,   // the process ends: half of a write reaches the file (others: as Crash)
 };
 
 #ifdef VARNEL32_TESTING

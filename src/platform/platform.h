@@ -35,6 +35,20 @@ bool SeekTo(int fd, uint32_t offset);
 bool TruncateTo(int fd, uint32_t length);
 void CloseFile(int fd);
 
+// ---- The journal beside a library file and flushing (posix_durability.cc, win32_...) -----
+// Opens or creates `path` for reading and writing, kept exclusively like OpenWrite; sets
+// `created` when the file did not exist. -1 on failure.
+int OpenJournal(const char* path, bool& created);
+// The file's length; false on failure.
+bool FileLength(int fd, uint32_t& length);
+// Flushes the file's data to the disk (fsync, FlushFileBuffers); false on failure.
+bool SyncFile(int fd);
+// Flushes the folder that holds `path`, so that a file just created there survives a power
+// loss. Nothing to do on Windows.
+bool SyncFolderOf(const char* path);
+bool FileExists(const char* path);
+void RemoveFile(const char* path);
+
 // ---- Memory ------------------------------------------------------------------------------
 // Every block the library hands to a caller comes from here and goes back through Release.
 void* AllocateZeroed(size_t size);

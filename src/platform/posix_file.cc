@@ -66,7 +66,7 @@ int32_t ReadBytes(int fd, void* buffer, uint32_t count) {
 int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     const FaultEffect fault = TakeFault(FaultCall::Write);
     if (fault == FaultEffect::Fail) return -1;
-    if (fault == FaultEffect::Short) count /= 2;
+    if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     const auto* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
@@ -75,7 +75,7 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
-    if (fault == FaultEffect::Crash) _exit(kCrashExitStatus);
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
     if (done == 0 && count > 0) return -1;
     return static_cast<int32_t>(done);
 }
@@ -95,7 +95,7 @@ int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
 int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count) {
     const FaultEffect fault = TakeFault(FaultCall::Write);
     if (fault == FaultEffect::Fail) return -1;
-    if (fault == FaultEffect::Short) count /= 2;
+    if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     if (offset > 0x7FFFFFFFu) return -1;
     const auto* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
@@ -105,7 +105,7 @@ int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
-    if (fault == FaultEffect::Crash) _exit(kCrashExitStatus);
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
     if (done == 0 && count > 0) return -1;
     return static_cast<int32_t>(done);
 }

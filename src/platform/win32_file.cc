@@ -51,7 +51,7 @@ int32_t ReadBytes(int fd, void* buffer, uint32_t count) {
 int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     const FaultEffect fault = TakeFault(FaultCall::Write);
     if (fault == FaultEffect::Fail) return -1;
-    if (fault == FaultEffect::Short) count /= 2;
+    if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     const auto* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
@@ -59,7 +59,7 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
-    if (fault == FaultEffect::Crash) std::_Exit(kCrashExitStatus);
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) std::_Exit(kCrashExitStatus);
     if (done == 0 && count > 0) return -1;
     return static_cast<int32_t>(done);
 }
@@ -79,7 +79,7 @@ int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
 int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count) {
     const FaultEffect fault = TakeFault(FaultCall::Write);
     if (fault == FaultEffect::Fail) return -1;
-    if (fault == FaultEffect::Short) count /= 2;
+    if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     if (offset > 0x7FFFFFFFu) return -1;
     const long target = static_cast<long>(offset);
     if (::_lseek(fd, target, SEEK_SET) != target) return -1;
@@ -90,7 +90,7 @@ int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
-    if (fault == FaultEffect::Crash) std::_Exit(kCrashExitStatus);
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) std::_Exit(kCrashExitStatus);
     if (done == 0 && count > 0) return -1;
     return static_cast<int32_t>(done);
 }

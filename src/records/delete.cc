@@ -1,6 +1,7 @@
 // Deleting a record: found through the index, blanked and listed by the space manager,
-// then its names leave the index.
+// then its names leave the index. One journalled change: a failure puts the record back.
 #include "index/queries.h"
+#include "journal/journal.h"
 #include "records/records.h"
 #include "records/space.h"
 
@@ -18,12 +19,16 @@ int32_t DeleteRemoteRecord(LibraryHandle* handle, const char* manufacturer, cons
     }
     const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
     if (offset == 0) return 0;
-    const DeleteResult result = DeleteRecordAtOffset(handle, offset);
-    if (result == DeleteResult::NotListed) return 0;
-    // Once the extent is listed as free its names leave the index, even when a later step
-    // failed and 0 is reported: a later write under these names must not reuse it in place.
-    index::RemoveIndexEntry(handle->index, index::MakeKey(m, t, mo, 0));
-    return result == DeleteResult::Deleted ? 1 : 0;
+    journal::Change change(handle);
+    const uint32_t rebuilds = handle->rebuilds;
+    if (DeleteRecordAtOffset(handle, offset) == DeleteResult::Deleted && change.Commit()) {
+        index::RemoveIndexEntry(handle->index, index::MakeKey(m, t, mo, 0));
+        return 1;
+    }
+    // Undone, the record is back and keeps its key, unless a compaction replaced the tree.
+    change.Undo();
+    if (handle->journal.stuck || handle->rebuilds != rebuilds) handle->indexIncomplete = true;
+    return 0;
 }
 
 }  // namespace varnel32::records

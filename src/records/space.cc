@@ -2,7 +2,10 @@
 // outside the in-place case and every deletion reads, verifies and rewrites it.
 #include "records/space.h"
 
+#include <algorithm>
+
 #include "format/block_io.h"
+#include "journal/journal.h"
 #include "library/busy_cursor.h"
 #include "maintenance/compact.h"
 #include "platform/owned_block.h"
@@ -44,7 +47,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
 
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(fd, bytes, header)) return 0;
+    if (!journal::ReadHeader(handle, bytes, header)) return 0;
     uint32_t place = 0;
     if (header.freeSlotCount != 0) {
         for (format::FreeSlot& slot : header.freeSlots) {
@@ -73,7 +76,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     header.recordCount += 1;
     handle->modified = 1;
     header.dirty = 1;
-    if (!format::WriteHeader(fd, header)) return 0;
+    if (!journal::WriteHeader(handle, header)) return 0;
     // A refused insert (memory ran out) leaves the tree one key short of recordCount. The
     // record is placed all the same, but the handle can no longer find it: a later write
     // under its names would place it a second time, and no rebuild accepts two live records
@@ -88,13 +91,24 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
 
 DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     const int fd = handle->descriptor;
-    format::RecordHeader stored;
-    if (!format::ReadRecordHeader(fd, offset, stored)) return DeleteResult::NotListed;
+    // One read takes the record header and, for most records, the whole extent, whose
+    // bytes the journal needs before the extent is blanked.
+    // Less than asked is right only where the file ends.
+    uint8_t probe[4096];
+    uint32_t length = 0;
+    if (!journal::LibraryLength(handle, length) || offset >= length) return DeleteResult::NotListed;
+    const auto want = static_cast<int32_t>(std::min<uint32_t>(sizeof probe, length - offset));
+    if (!platform::SeekTo(fd, offset)) return DeleteResult::NotListed;
+    const int32_t got = platform::ReadBytes(fd, probe, static_cast<uint32_t>(want));
+    if (got != want || got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
+    const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(probe, format::kRecordHeaderSize);
+    if (!format::Verify(format::BlockKind::Record, storedBytes)) return DeleteResult::NotListed;
+    const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
     // An extent too short for its own header cannot hold a blank record.
     if (stored.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(fd, bytes, header)) return DeleteResult::NotListed;
+    if (!journal::ReadHeader(handle, bytes, header)) return DeleteResult::NotListed;
     // The empty slot is found before the extent is blanked: with none left, the record
     // stays live and counted rather than becoming a blank extent that nothing lists.
     const int slot = FirstEmptySlot(header);
@@ -110,17 +124,21 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     format::Seal(format::BlockKind::Record, head);
     const std::span<const uint8_t> extent(blank.get(), stored.capacity);
 
-    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::NotListed;
+    // The record's bytes go to the journal with the header's, in one write: the journal
+    // makes the order of the two library writes free, so the extent is blanked once.
+    const bool whole = stored.capacity <= static_cast<uint32_t>(got);
+    if (!(whole ? journal::ProtectRead(handle, offset, std::span<const uint8_t>(probe, stored.capacity))
+                : journal::Protect(handle, offset, stored.capacity, false))) {
+        return DeleteResult::NotListed;
+    }
     header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};
     header.freeSlotCount += 1;
     header.freeBytes += stored.capacity;
     header.recordCount -= 1;
     handle->modified = 1;
     header.dirty = 1;
-    if (!format::WriteHeader(fd, header)) return DeleteResult::NotListed;
-    // From here on the extent is listed as free, so it may no longer be reachable through
-    // the index whatever fails next: an extent is never both live and free.
-    if (!format::WriteAt(fd, offset, extent)) return DeleteResult::ListedButFailed;
+    if (!journal::WriteHeader(handle, header)) return DeleteResult::NotListed;
+    if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::ListedButFailed;
 
     if (header.freeSlotCount >= format::kCompactionSlotThreshold) {
         library::BusyCursorScope busy;

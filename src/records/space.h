@@ -19,8 +19,8 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
 enum class DeleteResult {
     NotListed,       // failed before the extent was listed as free: the record still counts
     Deleted,         // blank and listed; a compaction that was due succeeded
-    ListedButFailed, // blank and listed, but a later step (second blank write, the due
-                     // compaction) failed: the names must leave the index all the same
+    ListedButFailed, // listed, but a later step (the blank write, the due compaction)
+                     // failed; the call undoes it
 };
 
 // Blanks the extent at `offset` (a record offset from the index) and lists it as free,

@@ -1,11 +1,13 @@
 // Writing a record: the caller's RemoteRecord becomes the on-disk image (RecordHeader,
 // sealed EntryHeaders with their data, zero spare bytes), space management picks its
-// place, the header is marked dirty, and the image goes out in one write.
+// place, the header is marked dirty, and the image goes out in one write. The whole call
+// is one journalled change: a failure puts the file and the tree back as they were.
 #include <algorithm>
 
 #include "format/block_io.h"
 #include "format/endian.h"
 #include "index/queries.h"
+#include "journal/journal.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
 #include "records/records.h"
@@ -51,9 +53,34 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
 
     platform::OwnedBlock image(capacity);
     if (image.failed()) return 0;
+    journal::Change change(handle);
+    const uint32_t existing = index::FindRecordOffset(handle->index, header.manufacturer.data(),
+                                                      header.type.data(), header.model.data());
+    const uint32_t rebuilds = handle->rebuilds;
+    // Undone, the file holds the record where it was (or not at all), and so must the tree,
+    // under the names as the record stores them, unless a compaction replaced the tree.
+    const auto fail = [&] {
+        change.Undo();
+        if (handle->journal.stuck || handle->rebuilds != rebuilds) {
+            handle->indexIncomplete = true;
+            return 0;
+        }
+        if (index::FindRecordOffset(handle->index, header.manufacturer.data(), header.type.data(),
+                                    header.model.data()) == existing) {
+            return 0;  // the tree was not touched
+        }
+        index::RemoveIndexEntry(handle->index, index::MakeKey(header.manufacturer, header.type,
+                                                              header.model, 0));
+        format::RecordHeader stored;
+        handle->indexIncomplete =
+            existing != 0 && (!format::ReadRecordHeader(handle->descriptor, existing, stored) ||
+                              index::AddIndexEntry(handle->index, index::MakeKey(stored.manufacturer, stored.type,
+                                                                                 stored.model, existing)) == 0);
+        return 0;
+    };
     uint16_t placeCapacity = capacity;
     const uint32_t offset = FindRecordSpace(handle, header, placeCapacity);
-    if (offset == 0) return 0;
+    if (offset == 0) return fail();
     const uint16_t writeLength = std::min(capacity, placeCapacity);
 
     // Sealed only now, so that the checksum covers the capacity of the chosen place.
@@ -76,16 +103,18 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
         target += format::kEntryHeaderSize + length;
     }
 
-    // The dirty flag reaches the file before any byte of the record, on every path.
+    // The dirty flag reaches the file before any byte of the record, on every path; a
+    // header that carries it already is not written again.
     format::HeaderBytes bytes;
     format::LibraryHeader library;
-    if (!format::ReadHeader(handle->descriptor, bytes, library)) return 0;
+    if (!journal::ReadHeader(handle, bytes, library)) return fail();
     handle->modified = 1;
-    library.dirty = 1;
-    if (!format::WriteHeader(handle->descriptor, library)) return 0;
-    return format::WriteAt(handle->descriptor, offset, std::span<const uint8_t>(image.get(), writeLength))
-               ? 1
-               : 0;
+    if (library.dirty == 0) {
+        library.dirty = 1;
+        if (!journal::WriteHeader(handle, library)) return fail();
+    }
+    if (!journal::WriteAt(handle, offset, std::span<const uint8_t>(image.get(), writeLength))) return fail();
+    return change.Commit() ? 1 : fail();
 }
 
 }  // namespace varnel32::records

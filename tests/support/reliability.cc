@@ -58,7 +58,10 @@ void Compare(const Contents& after, const Expectation& e, Verdict& v) {
     const auto it = after.find(e.touched);
     const auto old = e.before.find(e.touched);
     if (it == after.end()) {
-        v.touched = TouchedState::Absent;
+        // Absent is the old state of a new record and the new one of a deleted record.
+        v.touched = old == e.before.end() ? TouchedState::Old
+                    : e.after.empty()    ? TouchedState::New
+                                         : TouchedState::Absent;
     } else if (it->second.empty()) {
         v.touched = TouchedState::Unreadable;
     } else if (old != e.before.end() && it->second == old->second) {
@@ -398,14 +401,12 @@ Verdict Examine(const std::string& path, const Expectation& e) {
         IRCloseLibrary(h);
         return v;
     }
-    v.unrecoverableFile = ReadFile(path);
     if (status != IROpenBadLibrary) return v;
     h = OpenAs(path, IRModeWrite, status);
     if (h == nullptr) return v;
     const Contents contents = ReadContents(h);
     IRCloseLibrary(h);
     v.outcome = Outcome::Repaired;
-    v.unrecoverableFile.clear();
     Compare(contents, e, v);
     // The repair saved a fresh index: a read-only open now loads the same catalogue.
     h = OpenAs(path, IRModeReadOnly, status);
@@ -418,71 +419,15 @@ Verdict Examine(const std::string& path, const Expectation& e) {
     return v;
 }
 
-namespace {
-
-// The RecordHeader at `offset` of `file`, when one stands there whole and verifies.
-bool RecordAt(const Bytes& file, uint32_t offset, format::RecordHeader& out) {
-    if (size_t{offset} + format::kRecordHeaderSize > file.size()) return false;
-    const std::span<const uint8_t, format::kRecordHeaderSize> block(file.data() + offset,
-                                                                     format::kRecordHeaderSize);
-    if (!format::Verify(format::BlockKind::Record, block)) return false;
-    out = format::DecodeRecordHeader(block);
-    return true;
-}
-
-// Where the header says a new record went: the old end of the record area when the area
-// grew, else the extent of a free slot that the header emptied. 0 when neither.
-uint32_t NewPlace(const format::LibraryHeader& now, const format::LibraryHeader& was) {
-    if (now.dataEnd > was.dataEnd) return was.dataEnd;
-    for (size_t i = 0; i < format::kFreeSlotCount; ++i) {
-        if (was.freeSlots[i].offset != 0 && now.freeSlots[i].offset == 0) return was.freeSlots[i].offset;
+std::string Broken(const Verdict& v) {
+    if (v.outcome == Outcome::Unrecoverable) return "beyond repair";
+    if (!v.lost.empty()) return v.lost;
+    if (!v.latent.empty()) return v.latent;
+    if (v.touched != TouchedState::None && v.touched != TouchedState::Old &&
+        v.touched != TouchedState::New) {
+        return std::string("the record in flight is ") + TouchedName(v.touched);
     }
-    return 0;
-}
-
-bool Listed(const format::LibraryHeader& header, uint32_t offset) {
-    for (const format::FreeSlot& slot : header.freeSlots) {
-        if (slot.offset == offset) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-std::string Diagnose(const Bytes& file, const Bytes& before, const std::string& touched,
-                     bool operationWrites, bool operationCompacts) {
-    if (file.size() < format::kHeaderSize) {
-        return before.empty() ? kCreateHeaderLost : "unexplained: the file lost its header";
-    }
-    const Walk w = WalkFile(file);
-    if (!w.headerValid) return kHeaderTorn;
-    const Walk b = WalkFile(before);
-    if (b.headerValid && !touched.empty()) {
-        format::RecordHeader r;
-        const uint32_t place = NewPlace(w.header, b.header);
-        if (operationWrites && place != 0 && w.header.recordCount >= b.header.recordCount &&
-            (!RecordAt(file, place, r) || r.deleted != 0 ||
-             KeyOf(NameAt(reinterpret_cast<const uint8_t*>(r.manufacturer.data())),
-                   NameAt(reinterpret_cast<const uint8_t*>(r.type.data())),
-                   NameAt(reinterpret_cast<const uint8_t*>(r.model.data()))) != touched)) {
-            return kPlaceWithoutImage;
-        }
-        for (const Walk::Extent& e : b.extents) {
-            if (e.deleted || e.key != touched) continue;
-            if ((!RecordAt(file, e.offset, r) || r.deleted != 0) && !Listed(w.header, e.offset)) {
-                return kBlankNotListed;
-            }
-        }
-    }
-    if (operationCompacts && before.size() >= format::kHeaderSize &&
-        !std::equal(file.begin() + format::kHeaderSize,
-                    file.begin() + static_cast<std::ptrdiff_t>(std::min(file.size(), before.size())),
-                    before.begin() + format::kHeaderSize)) {
-        return kCompactionStopped;
-    }
-    char where[64];
-    std::snprintf(where, sizeof where, " at offset %u", w.stoppedAt);
-    return "unexplained: " + (w.complete ? std::string("the walk completes") : w.why + where);
+    return "";
 }
 
 }  // namespace varnel32::reliability

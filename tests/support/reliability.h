@@ -1,6 +1,6 @@
 // What the reliability checks share: record images built from a seed, reading a library's
-// whole contents through the exports, and judging a file after a failure or a crash (opens
-// clean, repairable, or beyond repair, and then why). No GoogleTest here: the crash-point
+// whole contents through the exports, and judging a file after a failure or a crash by one
+// rule (opens clean, or recovers for writing; nothing lost). No GoogleTest here: the crash-point
 // tool, the torture test and the fuzzers link it as well as the test suite.
 #pragma once
 
@@ -108,24 +108,16 @@ struct Verdict {
     uint32_t readOnlyStatus = 0;  // status of the first read-only open
     std::string lost;    // non-empty: a record the operation did not touch was lost or changed
     std::string latent;  // non-empty: opened clean, but a later compaction failed or changed it
-    Bytes unrecoverableFile;  // for a diagnosis: the bytes as they were before the repair
 };
 
 // Opens `path` read-only, as a new process would; when that is refused because the file
-// is dirty, opens it for writing (the repair) and reads it again. Changes the file.
+// is dirty or has a hot journal, opens it for writing (the undo and the repair) and reads
+// it again. Changes the file.
 Verdict Examine(const std::string& path, const Expectation& expectation);
 
-// The ways the file format itself lets one failed call damage a file, named from the bytes
-// the failure left and the bytes the file had before the operation that wrote or deleted
-// `touched` (and may have compacted). "unexplained: ..." when none fits.
-inline constexpr const char* kCreateHeaderLost = "create: the header never reached the file";
-inline constexpr const char* kHeaderTorn = "a header write was short: the header fails verification";
-inline constexpr const char* kPlaceWithoutImage =
-    "write: the record's place was counted, its image never written";
-inline constexpr const char* kBlankNotListed =
-    "delete: the extent was blanked, the header never listed it";
-inline constexpr const char* kCompactionStopped = "compaction stopped after extents moved";
-std::string Diagnose(const Bytes& file, const Bytes& before, const std::string& touched,
-                     bool operationWrites, bool operationCompacts);
+// What breaks the rule that every failed or interrupted call is judged by: the next open
+// for writing succeeds, every record the call did not touch is there byte for byte, the
+// one in flight is old or new, and the file then opens read-only, clean. Empty: it holds.
+std::string Broken(const Verdict& verdict);
 
 }  // namespace varnel32::reliability

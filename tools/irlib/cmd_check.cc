@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "json.h"
+#include "format/journal_blocks.h"
 #include "scan.h"
 
 namespace irlib {
@@ -247,6 +248,18 @@ private:
     std::map<uint32_t, const ExtentScan*> byOffset_;
 };
 
+// A journal beside the file whose header verifies: a changing call was cut short, and
+// the next open for writing undoes it (reading it through the API is refused until then).
+bool HotJournalBeside(const std::string& file) {
+    std::vector<uint8_t> journal;
+    std::string ignored;
+    fmt::JournalHeader header;
+    return LoadFile(file + "-journal", journal, ignored) && journal.size() >= fmt::kJournalHeaderSize &&
+           fmt::DecodeJournalHeader(std::span<const uint8_t, fmt::kJournalHeaderSize>(journal.data(),
+                                                                                      fmt::kJournalHeaderSize),
+                                    header);
+}
+
 }  // namespace
 
 int RunCheck(const Args& args) {
@@ -256,10 +269,16 @@ int RunCheck(const Args& args) {
     if (!LoadFile(file, bytes, error)) return Fail(file, error);
     Checker checker(bytes);
     checker.Run();
+    const bool hotJournal = HotJournalBeside(file);
+    if (hotJournal) {
+        checker.notes.push_back("hot journal beside the file: a changing call was cut short; the next "
+                                "open for writing undoes it");
+    }
     const auto& vs = checker.violations;
     if (args.Has("--json")) {
         Json out;
-        out.BeginObject().Field("file", file).Field("ok", vs.empty()).Field("dirty", checker.dirty);
+        out.BeginObject().Field("file", file).Field("ok", vs.empty()).Field("dirty", checker.dirty)
+            .Field("hotJournal", hotJournal);
         out.Key("violations").BeginArray();
         for (const Violation& v : vs)
             out.BeginObject().Field("offset", v.offset).Field("fieldOffset", v.fieldOffset)

@@ -5,12 +5,28 @@
 #include <set>
 
 #include "cli.h"
+#include "format/journal_blocks.h"
 #include "json.h"
 #include "library.h"
 #include "scan.h"
 #include "signal_codec.h"
 
 namespace irlib {
+namespace {
+
+// A journal beside the file whose header verifies: a changing call was cut short, and
+// the next open for writing undoes it (reading it through the API is refused until then).
+bool HotJournalBeside(const std::string& file) {
+    std::vector<uint8_t> journal;
+    std::string ignored;
+    fmt::JournalHeader header;
+    return LoadFile(file + "-journal", journal, ignored) && journal.size() >= fmt::kJournalHeaderSize &&
+           fmt::DecodeJournalHeader(std::span<const uint8_t, fmt::kJournalHeaderSize>(journal.data(),
+                                                                                      fmt::kJournalHeaderSize),
+                                    header);
+}
+
+}  // namespace
 
 int RunStats(const Args& args) {
     const std::string& file = args.positional[0];
@@ -79,10 +95,11 @@ int RunStats(const Args& args) {
     const uint64_t indexBytes = h.dirty ? 0 : uint64_t{h.recordCount} * fmt::kIndexEntrySize;
     const uint64_t tail = bytes.size() > h.dataEnd + indexBytes ? bytes.size() - h.dataEnd - indexBytes : 0;
 
+    const bool hotJournal = HotJournalBeside(file);
     if (args.Has("--json")) {
         Json out;
         out.BeginObject().Field("file", file).Field("fileSize", bytes.size()).Field("kind", h.kind);
-        out.Field("kindName", KindText(h.kind)).Field("dirty", h.dirty != 0);
+        out.Field("kindName", KindText(h.kind)).Field("dirty", h.dirty != 0).Field("hotJournal", hotJournal);
         out.Field("recordCount", h.recordCount).Field("liveExtents", live).Field("deletedExtents", deleted);
         out.Field("unreadableStretches", walk.gaps.size());
         out.Field("manufacturers", manufacturers).Field("types", types).Field("models", models);
@@ -99,6 +116,7 @@ int RunStats(const Args& args) {
     std::printf("file           %s, %zu bytes\n", file.c_str(), bytes.size());
     std::printf("kind           %u (%s)\n", h.kind, KindText(h.kind).c_str());
     std::printf("dirty          %s\n", h.dirty ? "yes (not closed properly; the index is stale)" : "no");
+    if (hotJournal) std::printf("journal        hot (a changing call was cut short; the next open for writing undoes it)\n");
     std::printf("records        %llu live, %llu deleted (recordCount %u)\n",
                 static_cast<unsigned long long>(live), static_cast<unsigned long long>(deleted), h.recordCount);
     if (!walk.gaps.empty()) std::printf("unreadable     %zu stretches of the record area ('irlib check')\n", walk.gaps.size());

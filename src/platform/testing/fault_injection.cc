@@ -76,7 +76,8 @@ FaultEffect TakeFault(FaultCall call) {
     if (!g_armed || call != g_call) return FaultEffect::None;
     if (n == g_at || (g_sticky && n > g_at)) {
         g_fired = true;
-        if (g_effect == FaultEffect::Crash && call != FaultCall::Write) std::_Exit(kCrashExitStatus);
+        const bool ends = g_effect == FaultEffect::Crash || g_effect == FaultEffect::Torn;
+        if (ends && call != FaultCall::Write) std::_Exit(kCrashExitStatus);
         return g_effect;
     }
     return FaultEffect::None;

@@ -8,6 +8,7 @@
 #include "cli_support.h"
 #include "format/blocks.h"
 #include "format/endian.h"
+#include "format/journal_blocks.h"
 #include "varnel32.h"
 
 namespace irlib::test {
@@ -497,7 +498,17 @@ TEST_F(Irlib, DirtyLibraryIsRefusedForReadingAndRebuiltForWriting) {
     ExpectOneErrorLine(Run({"ls", "lib.vlib"}), "irlib: lib.vlib: not closed properly");
     EXPECT_NE(Ok({"check", "lib.vlib"}).find("note: dirty"), std::string::npos);
     EXPECT_NE(Ok({"stats", "lib.vlib"}).find("dirty          yes"), std::string::npos);
+    // A journal of a call cut short beside it (one that appended an index entry): check and
+    // stats name it, and the writer that rebuilds the file undoes it first.
+    fmt::JournalHeaderBytes journal;
+    fmt::EncodeJournalHeader({.sequence = 1, .originalLength = static_cast<uint32_t>(b.size() - 71),
+                              .headerCrc = fmt::Load32(b.data() + 4), .kind = fmt::Load32(b.data() + 28)},
+                             journal);
+    WriteBytes("lib.vlib-journal", Bytes(journal.begin(), journal.end()));
+    EXPECT_NE(Ok({"check", "lib.vlib"}).find("note: hot journal"), std::string::npos);
+    EXPECT_NE(Ok({"stats", "lib.vlib"}).find("journal        hot"), std::string::npos);
     const RunResult r = Run({"compact", "lib.vlib"});
+    EXPECT_FALSE(fs::exists(Path("lib.vlib-journal")));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "irlib: lib.vlib: was not closed properly; rebuilt\n");  // no dialog text
     EXPECT_EQ(Ok({"check", "lib.vlib"}), "ok\n");

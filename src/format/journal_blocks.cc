@@ -1,0 +1,119 @@
+// Encoding, sealing and checking the journal blocks, field by field little-endian like
+// every other block. The header's crc covers its bytes with the crc field as zero; an
+// entry's covers the journal's sequence, its head (crc field as zero) and a 32-bit digest
+// of its data. The digest takes 8 bytes per step: the copies of a compaction are as long
+// as the data it moves, and a byte-wise crc over them would cost as much as the moves.
+#include "format/journal_blocks.h"
+
+#include "format/crc32.h"
+#include "format/endian.h"
+
+namespace varnel32::format {
+namespace {
+
+// Stored in the top bits of an entry's length field.
+constexpr uint32_t kZerosFlag = 0x80000000u;
+constexpr uint32_t kHeaderNoteFlag = 0x40000000u;
+constexpr uint32_t kLengthMask = 0x3FFFFFFFu;
+
+uint32_t SealOf(std::span<const uint8_t> prefix, std::span<const uint8_t> head,
+                std::span<const uint8_t> data) {
+    static constexpr uint8_t kZeros[4] = {0, 0, 0, 0};
+    uint32_t state = Crc32Update(kCrc32Start, prefix);
+    state = Crc32Update(state, head.first(4));
+    state = Crc32Update(state, kZeros);
+    state = Crc32Update(state, head.subspan(8));
+    return Crc32End(Crc32Update(state, data));
+}
+
+// FNV-1a over little-endian 64-bit words (the tail zero-padded), then the length, folded.
+uint32_t DataDigest(std::span<const uint8_t> data) {
+    uint64_t h = 0xCBF29CE484222325u;
+    size_t i = 0;
+    for (; i + 8 <= data.size(); i += 8) {
+        h = (h ^ (uint64_t{Load32(data.data() + i)} | (uint64_t{Load32(data.data() + i + 4)} << 32))) *
+            0x100000001B3u;
+    }
+    uint64_t tail = 0;
+    for (size_t k = 0; i + k < data.size(); ++k) tail |= uint64_t{data[i + k]} << (8 * k);
+    h = (h ^ tail) * 0x100000001B3u;
+    h = (h ^ data.size()) * 0x100000001B3u;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+uint32_t EntrySeal(std::span<const uint8_t> head, uint32_t sequence, std::span<const uint8_t> data) {
+    uint8_t prefix[4];
+    Store32(prefix, sequence);
+    uint8_t digest[4];
+    Store32(digest, DataDigest(data));
+    return SealOf(prefix, head, digest);
+}
+
+}  // namespace
+
+void EncodeJournalHeader(const JournalHeader& h, std::span<uint8_t, kJournalHeaderSize> out) {
+    uint8_t* p = out.data();
+    Store32(p + 0, kJournalMagic);
+    Store32(p + 4, 0);
+    Store16(p + 8, kJournalVersion);
+    Store16(p + 10, 0);
+    Store32(p + 12, h.sequence);
+    Store32(p + 16, h.originalLength);
+    Store32(p + 20, h.headerCrc);
+    Store32(p + 24, h.kind);
+    Store32(p + 4, SealOf({}, out, {}));
+}
+
+bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, JournalHeader& h) {
+    const uint8_t* p = in.data();
+    if (Load32(p + 4) != SealOf({}, in, {}) || Load32(p) != kJournalMagic) return false;
+    if (Load16(p + 8) != kJournalVersion) return false;
+    h.sequence = Load32(p + 12);
+    h.originalLength = Load32(p + 16);
+    h.headerCrc = Load32(p + 20);
+    h.kind = Load32(p + 24);
+    return true;
+}
+
+uint32_t StoredDataLength(const JournalEntry& e) {
+    switch (e.kind) {
+        case EntryKind::Bytes: return e.length;
+        case EntryKind::Zeros: return 0;
+        case EntryKind::HeaderNote: return 4;
+    }
+    return 0;
+}
+
+void EncodeJournalEntry(const JournalEntry& e, uint32_t sequence, std::span<const uint8_t> data,
+                        std::span<uint8_t, kJournalEntryHeadSize> out) {
+    uint8_t* p = out.data();
+    const uint32_t flags = e.kind == EntryKind::Zeros        ? kZerosFlag
+                           : e.kind == EntryKind::HeaderNote ? kHeaderNoteFlag
+                                                             : 0;
+    Store32(p + 0, kJournalEntryMagic);
+    Store32(p + 4, 0);
+    Store32(p + 8, e.offset);
+    Store32(p + 12, e.length | flags);
+    Store32(p + 4, EntrySeal(out, sequence, data));
+}
+
+bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, JournalEntry& e) {
+    const uint8_t* p = in.data();
+    if (Load32(p) != kJournalEntryMagic) return false;
+    const uint32_t stored = Load32(p + 12);
+    if ((stored & kZerosFlag) != 0 && (stored & kHeaderNoteFlag) != 0) return false;
+    e.kind = (stored & kZerosFlag) != 0        ? EntryKind::Zeros
+             : (stored & kHeaderNoteFlag) != 0 ? EntryKind::HeaderNote
+                                               : EntryKind::Bytes;
+    e.offset = Load32(p + 8);
+    e.length = stored & kLengthMask;
+    if (e.kind == EntryKind::HeaderNote) return e.offset == 0 && e.length == 0;
+    return e.length != 0 && e.length <= kJournalEntryMaxData && e.offset <= 0x7FFFFFFFu - e.length;
+}
+
+bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head, uint32_t sequence,
+                        std::span<const uint8_t> data) {
+    return Load32(head.data() + 4) == EntrySeal(head, sequence, data);
+}
+
+}  // namespace varnel32::format

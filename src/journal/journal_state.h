@@ -1,0 +1,52 @@
+// What a handle keeps about its rollback journal between and during changing calls. A
+// fresh handle holds it all zero; library/handle.h embeds it, journal.h works on it.
+#pragma once
+
+#include <cstdint>
+
+#include "format/blocks.h"
+#include "format/journal_blocks.h"
+#include "platform/platform.h"
+
+namespace varnel32::journal {
+
+// A range of library bytes [begin, end) whose original content is in the journal.
+struct Range {
+    uint32_t begin;
+    uint32_t end;
+};
+
+struct JournalState {
+    int descriptor;      // the journal file, while `open`
+    bool open;
+    bool syncFull;       // VARNEL32_SYNC=full when the handle was opened
+    bool active;         // a changing call is under way
+    bool started;        // ... and the journal header is on its way to the file
+    bool headerKnown;    // originalHeader holds the header as the call found it
+    bool stuck;          // an undo failed: the journal stays hot for the next open
+    bool lengthKnown;
+    bool cutPending;
+    uint32_t modifiedBefore;  // the handle's flag when the call began
+    uint32_t length;          // the library file's length as this handle left it
+    uint32_t originalLength;  // ... and as the call found it
+    uint32_t staleFrom;       // original bytes from here on do not matter: no copy
+    uint32_t cutLength;
+    uint32_t sequence;        // of the call under way: seals its entries
+    uint32_t position;        // where its next journal block goes
+    format::HeaderBytes originalHeader;
+    format::JournalHeaderBytes journalHeader;  // as the call's journal begins
+    Range* covered;  // sorted, disjoint
+    uint32_t coveredCount, coveredCapacity;
+    uint8_t* pending;  // journal blocks not yet written
+    uint32_t pendingSize, pendingCapacity;
+};
+
+inline void ReleaseJournalMemory(JournalState& s) {
+    platform::Release(s.covered);
+    platform::Release(s.pending);
+    s.covered = nullptr;
+    s.pending = nullptr;
+    s.coveredCapacity = s.pendingCapacity = 0;
+}
+
+}  // namespace varnel32::journal
