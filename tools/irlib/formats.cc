@@ -7,6 +7,12 @@
 #include "protocols.h"
 
 namespace irlib {
+namespace {
+
+// The comment before each remote of a .ir file that holds several.
+constexpr std::string_view kRemoteComment = " remote ";
+
+}  // namespace
 
 std::optional<Format> FormatNamed(std::string_view name) {
     if (name == "ir") return Format::Ir;
@@ -87,7 +93,20 @@ bool ReadRemotes(Format format, std::string_view text, const std::string& path,
             problems.push_back({1, error});
             return false;
         }
-        break;
+        // A file that WriteRemotes made of several remotes (it starts with the comment of
+        // the first) splits at their comments again.
+        auto starts = [](const Item& item) {
+            return item.kind == Item::Kind::Comment && item.text.rfind(kRemoteComment, 0) == 0;
+        };
+        if (one.file.items.empty() || !starts(one.file.items[0])) break;
+        for (const Item& item : one.file.items) {
+            if (starts(item)) {
+                out.push_back({item.text.substr(kRemoteComment.size()), IrFile{one.file.filetype, one.file.version, {}}});
+            } else if (!out.empty()) {
+                out.back().file.items.push_back(item);
+            }
+        }
+        return true;
     }
     case Format::Pronto:
         if (!ReadPronto(text, name, one, problems)) return false;
@@ -112,7 +131,7 @@ std::string WriteRemotes(Format format, const std::vector<Remote>& remotes,
         for (const Remote& r : remotes) {
             Item comment;
             comment.kind = Item::Kind::Comment;
-            comment.text = " remote " + r.name;
+            comment.text = std::string(kRemoteComment) + r.name;
             merged.items.push_back(comment);
             merged.items.insert(merged.items.end(), r.file.items.begin(), r.file.items.end());
         }
