@@ -26,20 +26,18 @@ std::string Label(const StoredRemote& r) { return r.manufacturer + " / " + r.typ
 
 int RunDupes(const Args& args) {
     const std::string& file = args.positional[0];
-    Library library;
-    std::string error;
-    if (!library.Open(file, Library::Access::Read, false, error)) return Fail(file, error);
-    size_t unreadable = 0;
-    const std::vector<StoredRemote> remotes = ReadAllRemotes(library, unreadable);
-    library.Close();
-
     // Remotes with the same set of codes form one group; groups are compared for containment.
+    std::vector<std::string> remotes;  // labels
     std::map<std::set<std::string>, std::vector<size_t>> groups;
-    for (size_t i = 0; i < remotes.size(); ++i) {
+    size_t unreadable = 0;
+    std::string error;
+    auto visit = [&](const StoredRemote& r) {
         std::set<std::string> keys;
-        for (const Button& b : remotes[i].buttons) keys.insert(Key(b));
-        if (!keys.empty()) groups[std::move(keys)].push_back(i);
-    }
+        for (const Button& b : r.buttons) keys.insert(Key(b));
+        if (!keys.empty()) groups[std::move(keys)].push_back(remotes.size());
+        remotes.push_back(Label(r));
+    };
+    if (!ForEachRemote(file, visit, unreadable, error)) return Fail(file, error);
     std::vector<const std::set<std::string>*> sets;
     std::map<std::string, std::vector<size_t>> holders;  // code -> indices into `sets`
     for (const auto& [keys, members] : groups) {
@@ -68,15 +66,15 @@ int RunDupes(const Args& args) {
         for (const auto& [keys, list] : groups) {
             if (list.size() < 2) continue;
             out.BeginArray();
-            for (size_t i : list) out.String(Label(remotes[i]));
+            for (size_t i : list) out.String(remotes[i]);
             out.EndArray();
         }
         out.EndArray().Key("contained").BeginArray();
         for (const Contained& c : contained)
             for (size_t i : members(c.set)) {
-                out.BeginObject().Field("remote", Label(remotes[i])).Key("in").BeginArray();
+                out.BeginObject().Field("remote", remotes[i]).Key("in").BeginArray();
                 for (size_t o : c.in)
-                    for (size_t j : members(o)) out.String(Label(remotes[j]));
+                    for (size_t j : members(o)) out.String(remotes[j]);
                 out.EndArray().EndObject();
             }
         out.EndArray().Field("remotes", remotes.size()).Field("unreadable", unreadable).EndObject();
@@ -87,13 +85,13 @@ int RunDupes(const Args& args) {
             if (list.size() < 2) continue;
             ++identical;
             std::printf("identical (%zu codes):\n", keys.size());
-            for (size_t i : list) std::printf("  %s\n", Label(remotes[i]).c_str());
+            for (size_t i : list) std::printf("  %s\n", remotes[i].c_str());
         }
         for (const Contained& c : contained)
             for (size_t i : members(c.set)) {
-                std::printf("contained: %s\n", Label(remotes[i]).c_str());
+                std::printf("contained: %s\n", remotes[i].c_str());
                 for (size_t o : c.in)
-                    for (size_t j : members(o)) std::printf("  in %s\n", Label(remotes[j]).c_str());
+                    for (size_t j : members(o)) std::printf("  in %s\n", remotes[j].c_str());
             }
         std::printf("%zu groups of identical remotes, %zu remotes contained in others, %zu remotes\n",
                     identical, contained.size(), remotes.size());

@@ -118,23 +118,21 @@ int RunFind(const Args& args) {
     }
     if (byCode) code = Canonical(code);
 
-    Library library;
-    std::string error;
-    if (!library.Open(file, Library::Access::Read, false, error)) return Fail(file, error);
-    size_t unreadable = 0;
-    const std::vector<StoredRemote> remotes = ReadAllRemotes(library, unreadable);
-    library.Close();
-
-    struct Hit { const StoredRemote* remote; const Button* button; };
+    struct Hit { std::string manufacturer, type, model, button; };
     std::vector<Hit> hits;
     const std::string pattern = args.Get("--name");
-    for (const StoredRemote& r : remotes)
+    size_t remotes = 0, unreadable = 0;
+    std::string error;
+    auto visit = [&](const StoredRemote& r) {
+        ++remotes;
         for (const Button& b : r.buttons) {
             const bool hit = args.Has("--name") ? Glob(pattern, b.name)
                              : byCode           ? b.decoded && b.code == code
                                                 : b.raw && TimingsMatch(timings, b.raw->timings);
-            if (hit) hits.push_back({&r, &b});
+            if (hit) hits.push_back({r.manufacturer, r.type, r.model, b.name});
         }
+    };
+    if (!ForEachRemote(file, visit, unreadable, error)) return Fail(file, error);
 
     const std::string query = byCode ? code.protocol + " " + Hex(code.address) + " " + Hex(code.command) : "";
     if (args.Has("--json")) {
@@ -145,17 +143,17 @@ int RunFind(const Args& args) {
                         .Field("command", static_cast<size_t>(code.command)).EndObject();
         out.Key("matches").BeginArray();
         for (const Hit& h : hits)
-            out.BeginObject().Field("manufacturer", h.remote->manufacturer).Field("type", h.remote->type)
-                .Field("model", h.remote->model).Field("button", h.button->name).EndObject();
-        out.EndArray().Field("remotes", remotes.size()).Field("unreadable", unreadable).EndObject();
+            out.BeginObject().Field("manufacturer", h.manufacturer).Field("type", h.type)
+                .Field("model", h.model).Field("button", h.button).EndObject();
+        out.EndArray().Field("remotes", remotes).Field("unreadable", unreadable).EndObject();
         std::fputs(out.Text().c_str(), stdout);
     } else {
         if (!timings.empty())
             std::printf("%s\n", byCode ? ("decoded as " + query).c_str() : "does not decode; matching by timing");
         for (const Hit& h : hits)
-            std::printf("%s / %s / %s / %s\n", h.remote->manufacturer.c_str(), h.remote->type.c_str(),
-                        h.remote->model.c_str(), h.button->name.c_str());
-        std::printf("%zu matches in %zu remotes\n", hits.size(), remotes.size());
+            std::printf("%s / %s / %s / %s\n", h.manufacturer.c_str(), h.type.c_str(), h.model.c_str(),
+                        h.button.c_str());
+        std::printf("%zu matches in %zu remotes\n", hits.size(), remotes);
     }
     if (unreadable) return Fail(file, std::to_string(unreadable) + " records could not be read; not searched");
     return kExitOk;

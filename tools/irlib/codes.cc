@@ -1,30 +1,34 @@
 // Reading every record of a library into buttons with codes.
 #include "codes.h"
 
+#include <algorithm>
+
+#include "library.h"
 #include "remote_codec.h"
+#include "scan.h"
 
 namespace irlib {
 
-std::vector<StoredRemote> ReadAllRemotes(const Library& library, size_t& unreadable) {
-    std::vector<StoredRemote> out;
+bool ForEachRemote(const std::string& path, const std::function<void(const StoredRemote&)>& visit,
+                   size_t& unreadable, std::string& error) {
     unreadable = 0;
-    std::vector<uint8_t> image;
-    std::string error;
-    for (const auto& m : library.Manufacturers())
-        for (const auto& t : library.Types(m).value_or(std::vector<std::string>{}))
-            for (const auto& model : library.Models(m, t).value_or(std::vector<std::string>{})) {
-                DecodedRemote decoded;
-                if (!library.Fetch(m, t, model, image) || !DecodeRemote(image, decoded, error)) {
-                    ++unreadable;
-                    continue;
-                }
-                StoredRemote r{decoded.info.manufacturer, decoded.info.type, decoded.info.model,
-                               decoded.info.path, std::move(decoded.file), {}};
-                if (decoded.info.parts > 1) r.model += " (part " + std::to_string(decoded.info.part) + ")";
-                out.push_back(std::move(r));
-            }
-    // Buttons point into each remote's own items, so they are filled once the vector stands.
-    for (StoredRemote& r : out)
+    Library library;
+    if (!library.Open(path, Library::Access::Read, false, error)) return false;
+    std::vector<uint8_t> bytes;
+    fmt::LibraryHeader header;
+    if (!LoadLibraryFile(path, bytes, header, error)) return false;
+    const Walk walk = WalkExtents(bytes, std::min<uint32_t>(header.dataEnd, static_cast<uint32_t>(bytes.size())));
+    unreadable = walk.gaps.size();
+    for (const ExtentScan& x : walk.extents) {
+        if (x.deleted()) continue;
+        DecodedRemote decoded;
+        if (!x.problems.empty() || !DecodeRemote(RecordImage(bytes, x), decoded, error)) {
+            ++unreadable;
+            continue;
+        }
+        StoredRemote r{decoded.info.manufacturer, decoded.info.type, decoded.info.model,
+                       decoded.info.path, std::move(decoded.file), {}};
+        if (decoded.info.parts > 1) r.model += " (part " + std::to_string(decoded.info.part) + ")";
         for (const Item& item : r.file.items) {
             if (item.kind != Item::Kind::Signal) continue;
             Button b{item.signal.name, false, {}, nullptr};
@@ -40,7 +44,10 @@ std::vector<StoredRemote> ReadAllRemotes(const Library& library, size_t& unreada
             }
             r.buttons.push_back(std::move(b));
         }
-    return out;
+        visit(r);
+    }
+    error.clear();
+    return true;
 }
 
 }  // namespace irlib

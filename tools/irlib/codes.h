@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "library.h"
 #include "protocols.h"
 
 namespace irlib {
@@ -25,8 +25,11 @@ struct StoredRemote {
     std::vector<Button> buttons;
 };
 
-// Every record of the library, in library order. Records that do not read or decode are
-// counted in `unreadable`.
-std::vector<StoredRemote> ReadAllRemotes(const Library& library, size_t& unreadable);
+// Calls `visit` with every record of the library at `path`, in file order. The library is opened for reading
+// (so a dirty file is refused and writers are kept out) and the file is then read in one
+// go and walked extent by extent: fetching 9000 records one by one costs a read per entry.
+// Records that do not verify or decode are counted in `unreadable`.
+bool ForEachRemote(const std::string& path, const std::function<void(const StoredRemote&)>& visit,
+                   size_t& unreadable, std::string& error);
 
 }  // namespace irlib
