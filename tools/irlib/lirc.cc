@@ -355,6 +355,8 @@ std::string WriteLirc(const std::vector<Remote>& remotes, std::vector<Problem>& 
                 problems.push_back({0, r.name + ": " + sig.name + ": " + error + "; left out"});
                 continue;
             }
+            // A raw code ends with a mark; a capture's trailing gap is what `gap` is for.
+            if (raw.timings.size() % 2 == 0 && !raw.timings.empty()) raw.timings.pop_back();
             byCarrier[raw.frequency].push_back(std::move(raw));
         }
         for (const auto& [carrier, list] : byCarrier) {
