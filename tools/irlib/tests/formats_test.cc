@@ -80,6 +80,13 @@ TEST_F(Formats, EachFormatConvertsToIrAndBackToTheSameSignals) {
     Ok({"convert", "raw.ir", "back.ir", "--decode"});
     Ok({"convert", "1,-1.csv", "parsed.ir"});
     EXPECT_EQ(ReadText("back.ir"), ReadText("parsed.ir"));
+    // A remote of one protocol and address that LIRC has no coded layout for goes as raw codes.
+    WriteText("k.ir", "Filetype: IR signals file\nVersion: 1\n#\nname: A\ntype: parsed\nprotocol: Kaseikyo\n"
+                      "address: 80 02 20 01\ncommand: 00 03 00 00\n#\nname: B\ntype: parsed\nprotocol: Kaseikyo\n"
+                      "address: 80 02 20 01\ncommand: 10 03 00 00\n");
+    Ok({"convert", "k.ir", "k.lircd.conf"});
+    Ok({"convert", "k.lircd.conf", "k2.ir", "--decode"});
+    EXPECT_EQ(ReadText("k2.ir"), ReadText("k.ir"));
 }
 
 TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
@@ -99,6 +106,8 @@ TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
          "proto.csv:3: unknown protocol \"Nokia32\"", 1},
         {"wide.csv", "functionname,protocol,device,subdevice,function\nA,Sony12,40,-1,2\nB,NEC1,1,-1,2\n",
          "wide.csv:2: cannot render SIRC: address 40 is wider than the protocol carries", 1},
+        {"byte.csv", "functionname,protocol,device,subdevice,function\nA,NEC1,256,-1,2\nB,NEC1,1,-1,2\n",
+         "byte.csv:2: device, subdevice and function must be 0..255", 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);

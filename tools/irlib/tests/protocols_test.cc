@@ -28,7 +28,8 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
         {"Kaseikyo", 0x03FFFFFF, 0x3FF}, {"Pioneer", 0xFF, 0xFF},
     };
     ASSERT_EQ(std::size(rows), EngineProtocols().size());
-    const uint32_t spread[] = {0, 1, 0x55555555, 0xAAAAAAAA, 0x12345678, 0xFFFFFFFF};
+    // 0x00FF00FF: a 16-bit command that carries its complement beside an address that does not.
+    const uint32_t spread[] = {0, 1, 0x55555555, 0xAAAAAAAA, 0x12345678, 0x00FF00FF, 0xFFFFFFFF};
     for (const Row& row : rows)
         for (uint32_t a : spread)
             for (uint32_t c : spread) {
