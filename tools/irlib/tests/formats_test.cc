@@ -102,6 +102,10 @@ TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
         {"open.lircd.conf", "begin remote\nname r\nflags RAW_CODES\nbegin raw_codes\nname a\n100 200 300\n"
                             "end raw_codes\nend remote\nbegin remote\nname s\n",
          "open.lircd.conf:9: 'begin remote' without 'end remote'", 1},
+        {"noone.lircd.conf", "begin remote\nname r\nbits 8\nheader 9000 4500\nbegin codes\nA 0x01\nend codes\n"
+                             "end remote\nbegin remote\nname s\nflags RAW_CODES\nbegin raw_codes\nname b\n1 2 3\n"
+                             "end raw_codes\nend remote\n",
+         "noone.lircd.conf:6: remote \"r\" has no bits or no 'one' timing before its codes", 1},
         {"proto.csv", "functionname,protocol,device,subdevice,function\nA,NEC1,1,-1,2\nB,Nokia32,1,-1,2\n",
          "proto.csv:3: unknown protocol \"Nokia32\"", 1},
         {"wide.csv", "functionname,protocol,device,subdevice,function\nA,Sony12,40,-1,2\nB,NEC1,1,-1,2\n",
@@ -144,6 +148,7 @@ TEST_F(Formats, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
     const std::string want = "Acme / TV / 4,-1 / Volume Up\nAcme / TV / copy / Louder\nSony / TV / 1,-1 / Vol, up\n";
     EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NEC", "4", "2"}), want + "3 matches in 3 remotes\n");
     EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NECext 0xFB04 0xFD02"}), want + "3 matches in 3 remotes\n");
+    EXPECT_EQ(Run({"find", "lib.vlib", "--code", "NEC", "4", "two"}).status, 2);
     Ok({"export", "lib.vlib", "out", "--format", "pronto"});
     const std::string pronto = ReadText("out/TV/Acme/4,-1.pronto");
     ASSERT_EQ(pronto.rfind("Volume Up: 0000 006D 0022 0002 ", 0), 0u) << pronto;
