@@ -47,6 +47,7 @@ std::string_view FormatExtension(Format format) {
 
 std::vector<std::string_view> TextLines(std::string_view text) {
     std::vector<std::string_view> lines;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte order mark
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
