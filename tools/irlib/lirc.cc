@@ -231,7 +231,7 @@ bool ReadLirc(std::string_view text, std::vector<Remote>& out, std::vector<Probl
         }
         for (std::string_view word : w) {
             uint64_t v = 0;
-            if (!ParseNumber(word, v) || v == 0 || v > 10000000) {
+            if (!ParseNumber(word, v) || v > 0xFFFFFFFFu) {
                 if (!rawBad)
                     problems.push_back({lineNo, "\"" + std::string(word) + "\" is not a duration; code \"" + rawName + "\" skipped"});
                 rawBad = true;
