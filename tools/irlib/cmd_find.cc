@@ -1,6 +1,7 @@
 // find: which remotes of a library hold a code, given as protocol/address/command, a Pronto
 // code, raw timings (decoded first, else matched by timing with the tolerance) or a glob on
 // button names. One pass over the records; each raw signal is decoded once.
+#include <cctype>
 #include <cstdio>
 
 #include "cli.h"

@@ -3,6 +3,7 @@
 #include "formats.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "protocols.h"
 
