@@ -149,6 +149,7 @@ TEST_F(Formats, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
     EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NEC", "4", "2"}), want + "3 matches in 3 remotes\n");
     EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NECext 0xFB04 0xFD02"}), want + "3 matches in 3 remotes\n");
     EXPECT_EQ(Run({"find", "lib.vlib", "--code", "NEC", "4", "two"}).status, 2);
+    EXPECT_EQ(Run({"find", "lib.vlib", "--raw", "9000 4500 x"}).status, 2);
     Ok({"export", "lib.vlib", "out", "--format", "pronto"});
     const std::string pronto = ReadText("out/TV/Acme/4,-1.pronto");
     ASSERT_EQ(pronto.rfind("Volume Up: 0000 006D 0022 0002 ", 0), 0u) << pronto;
@@ -175,6 +176,7 @@ TEST_F(Formats, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
     WriteText("codes/Acme/TV/small.csv", "functionname,protocol,device,subdevice,function\nV,NEC1,4,-1,2\n");
     Ok({"import", "lib.vlib", Path("codes/Acme/TV/small.csv"), "--format", "csv"});
     const std::string dupes = Ok({"dupes", "lib.vlib", "--json"});
+    EXPECT_EQ(dupes.rfind("{\n  \"identical\": [\n    [\n      \"Acme / TV / 4,-1\",\n      \"Acme / TV / copy\"\n    ]\n  ],\n", 0), 0u) << dupes;
     EXPECT_NE(dupes.find("\"remote\": \"Acme / TV / small\",\n      \"in\": [\n        \"Sony / TV / 1,-1\",\n"
                          "        \"Acme / TV / 4,-1\",\n        \"Acme / TV / copy\"\n"), std::string::npos) << dupes;
 }

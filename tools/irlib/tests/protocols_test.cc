@@ -65,10 +65,12 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
     std::string error;
     EXPECT_FALSE(Render(Code{"NEC", 0, 0x100}, r, error));
     EXPECT_FALSE(Render(Code{"Sharp", 1, 1}, r, error));
-    // A space that is neither a zero nor a one makes no code at all.
+    // A space that is neither a zero nor a one makes no code at all, nor does a frame cut short.
     ASSERT_TRUE(Render(Code{"NEC", 4, 8}, r, error));
     r.once[10] = 1100;
     EXPECT_FALSE(Decode(r.once, r.frequency).has_value());
+    ASSERT_TRUE(Render(Code{"RC6", 4, 8}, r, error));
+    EXPECT_FALSE(Decode(std::span(r.once).first(r.once.size() - 5), r.frequency).has_value());
 }
 
 TEST(Engine, PublishedProntoCodesDecodeAsDocumented) {
