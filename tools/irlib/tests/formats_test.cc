@@ -75,6 +75,7 @@ TEST_F(Formats, EachFormatConvertsToIrAndBackToTheSameSignals) {
     EXPECT_NE(decoded.find("name: Power\ntype: parsed\nprotocol: NEC\naddress: 00 00 00 00\ncommand: 02 00"),
               std::string::npos) << decoded;
     EXPECT_NE(decoded.find("name: Digit 1\ntype: parsed\nprotocol: SIRC\naddress: 1A"), std::string::npos);
+    Ok({"convert", "codes.pronto", "still-raw.ir", "--render"});  // raw signals are left alone
     Ok({"convert", "1,-1.csv", "raw.ir", "--render"});
     EXPECT_EQ(LinesStartingWith(ReadText("raw.ir"), "type: raw").size(), 7u);
     Ok({"convert", "raw.ir", "back.ir", "--decode"});
@@ -106,6 +107,14 @@ TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
                              "end remote\nbegin remote\nname s\nflags RAW_CODES\nbegin raw_codes\nname b\n1 2 3\n"
                              "end raw_codes\nend remote\n",
          "noone.lircd.conf:6: remote \"r\" has no bits or no 'one' timing before its codes", 1},
+        {"dur.lircd.conf", "begin remote\nname r\nflags RAW_CODES\nbegin raw_codes\nname a\n100 2x0 300\n"
+                           "name b\n1 2 3\nend raw_codes\nend remote\n",
+         "dur.lircd.conf:6: \"2x0\" is not a duration; code \"a\" skipped", 1},
+        {"fields.csv", "functionname,protocol,device,subdevice,function\nA,NEC1,1,-1\nB,NEC1,x,-1,2\nC,NEC1,1,-1,2\n",
+         "fields.csv:2: expected 5 fields, found 4", 1},
+        {"number.csv", "functionname,protocol,device,subdevice,function\nB,NEC1,x,-1,2\nC,NEC1,1,-1,2\n",
+         "number.csv:2: device, subdevice and function must be whole numbers", 1},
+        {"none.ir", "not a signal file\n", "none.ir:1: not an IR signals file (no Filetype line)", 0},
         {"proto.csv", "functionname,protocol,device,subdevice,function\nA,NEC1,1,-1,2\nB,Nokia32,1,-1,2\n",
          "proto.csv:3: unknown protocol \"Nokia32\"", 1},
         {"wide.csv", "functionname,protocol,device,subdevice,function\nA,Sony12,40,-1,2\nB,NEC1,1,-1,2\n",
@@ -116,6 +125,7 @@ TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         WriteText(row.file, row.text);
+        fs::remove(Path("out.ir"));
         const RunResult r = Run({"convert", row.file, "out.ir"});
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(std::string("irlib: ") + row.reason), std::string::npos) << r.err;
@@ -165,6 +175,9 @@ TEST_F(Formats, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
     Ok({"import", "lib.vlib", Path("odd.ir")});
     EXPECT_EQ(Ok({"find", "lib.vlib", "--raw", "1100 1900 1000 2100 950"}),
               "does not decode; matching by timing\n(none) / (none) / odd / Blip\n1 matches in 4 remotes\n");
+    EXPECT_EQ(Ok({"find", "lib.vlib", "--raw", "1500 2000 1000 2000 1000"}),
+              "does not decode; matching by timing\n0 matches in 4 remotes\n");
+    EXPECT_EQ(Ok({"find", "lib.vlib", "--name", "vol?*"}), "Acme / TV / 4,-1 / Volume Up\nSony / TV / 1,-1 / Vol, up\n2 matches in 4 remotes\n");
     EXPECT_EQ(Ok({"find", "lib.vlib", "--name", "*MUTE*"}), "Acme / TV / 4,-1 / Mute\nSony / TV / 1,-1 / Samsung mute\n2 matches in 4 remotes\n");
     const std::string json = Ok({"find", "lib.vlib", "--code", "SIRC", "1", "21", "--json"});
     EXPECT_NE(json.find("\"model\": \"1,-1\",\n      \"button\": \"Power\""), std::string::npos) << json;

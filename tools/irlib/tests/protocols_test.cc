@@ -101,6 +101,7 @@ TEST(Engine, PublishedProntoCodesDecodeAsDocumented) {
         {"0000 006D 0001 0000 0010 001G", "word 6 \"001G\""},
         {"0000 006D 0002 0000 0010 0010", "announces 2 + 0 pairs"},
         {"5000 006D 0000 0000", "not a learned code"},
+        {"0000 0000 0000 0000", "carrier word is 0000"},
     };
     for (const auto& [text, reason] : bad) {
         ProntoCode pronto;
