@@ -13,7 +13,7 @@ namespace irlib {
 namespace {
 
 bool ParseNumber(std::string_view s, uint64_t& out) {
-    int base = 10;
+    uint64_t base = 10;
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
         base = 16;
         s.remove_prefix(2);
@@ -21,13 +21,13 @@ bool ParseNumber(std::string_view s, uint64_t& out) {
     if (s.empty() || s.size() > 16) return false;
     uint64_t v = 0;
     for (char c : s) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        uint64_t d;
+        if (c >= '0' && c <= '9') d = static_cast<uint64_t>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<uint64_t>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<uint64_t>(c - 'A' + 10);
         else return false;
         if (d >= base) return false;
-        v = v * base + static_cast<uint64_t>(d);
+        v = v * base + d;
     }
     out = v;
     return true;

@@ -54,7 +54,8 @@ bool ReadDistance(const PulseDistance& p, std::span<const uint32_t> f, uint64_t&
     if (!Near(f[0], p.leadMark) || !Near(f[1], p.leadSpace)) return false;
     value = 0;
     for (int i = 0; i < p.bits; ++i) {
-        const uint32_t mark = f[2 + 2 * i], space = f[3 + 2 * i];
+        const size_t at = 2 + 2 * static_cast<size_t>(i);
+        const uint32_t mark = f[at], space = f[at + 1];
         if (!Near(mark, p.bitMark)) return false;
         uint64_t bit;
         if (Near(space, p.zeroSpace)) bit = 0;
@@ -82,9 +83,10 @@ bool ReadWidth(std::span<const uint32_t> f, int& bits, uint64_t& value) {
     bits = static_cast<int>(f.size() - 1) / 2;
     value = 0;
     for (int i = 0; i < bits; ++i) {
-        if (i + 1 < bits && !Near(f[3 + 2 * i], kSircT)) return false;
-        if (Near(f[2 + 2 * i], 2 * kSircT)) value |= uint64_t{1} << i;
-        else if (!Near(f[2 + 2 * i], kSircT)) return false;
+        const size_t at = 2 + 2 * static_cast<size_t>(i);
+        if (i + 1 < bits && !Near(f[at + 1], kSircT)) return false;
+        if (Near(f[at], 2 * kSircT)) value |= uint64_t{1} << i;
+        else if (!Near(f[at], kSircT)) return false;
     }
     return true;
 }
@@ -155,7 +157,7 @@ bool ReadRc5(std::span<const uint32_t> f, uint32_t& address, uint32_t& command) 
 // 1 = mark then space.
 std::vector<uint32_t> Rc6Frame(uint32_t address, uint32_t command) {
     std::vector<uint8_t> levels;
-    auto bit = [&](bool one, int halves) {
+    auto bit = [&](bool one, size_t halves) {
         levels.insert(levels.end(), halves, one ? 1 : 0);
         levels.insert(levels.end(), halves, one ? 0 : 1);
     };
@@ -173,8 +175,8 @@ bool ReadRc6(std::span<const uint32_t> f, uint32_t& address, uint32_t& command) 
     if (!Split(f.subspan(2), kRc6T, 3, levels)) return false;
     if (levels.size() == 43) levels.push_back(0);
     if (levels.size() != 44) return false;
-    auto bit = [&](size_t at, int halves, int& out) {
-        for (int i = 1; i < halves; ++i)
+    auto bit = [&](size_t at, size_t halves, int& out) {
+        for (size_t i = 1; i < halves; ++i)
             if (levels[at + i] != levels[at] || levels[at + halves + i] != levels[at + halves]) return false;
         if (levels[at] == levels[at + halves]) return false;
         out = levels[at];
@@ -490,7 +492,7 @@ Signal ParsedSignal(const std::string& name, const Code& code) {
     s.name = name;
     s.type = Signal::Type::Parsed;
     s.protocol = code.protocol;
-    for (int i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < 4; ++i) {
         s.address[i] = static_cast<uint8_t>(code.address >> (8 * i));
         s.command[i] = static_cast<uint8_t>(code.command >> (8 * i));
     }
