@@ -189,6 +189,7 @@ TEST_F(Formats, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
     WriteText("codes/Acme/TV/small.csv", "functionname,protocol,device,subdevice,function\nV,NEC1,4,-1,2\n");
     Ok({"import", "lib.vlib", Path("codes/Acme/TV/small.csv"), "--format", "csv"});
     const std::string dupes = Ok({"dupes", "lib.vlib", "--json"});
+    EXPECT_EQ(JsonNumber(dupes, "remotes"), 5);
     EXPECT_EQ(dupes.rfind("{\n  \"identical\": [\n    [\n      \"Acme / TV / 4,-1\",\n      \"Acme / TV / copy\"\n    ]\n  ],\n", 0), 0u) << dupes;
     EXPECT_NE(dupes.find("\"remote\": \"Acme / TV / small\",\n      \"in\": [\n        \"Sony / TV / 1,-1\",\n"
                          "        \"Acme / TV / 4,-1\",\n        \"Acme / TV / copy\"\n"), std::string::npos) << dupes;

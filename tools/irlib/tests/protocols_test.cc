@@ -71,6 +71,9 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
     EXPECT_FALSE(Decode(r.once, r.frequency).has_value());
     ASSERT_TRUE(Render(Code{"RC6", 4, 8}, r, error));
     EXPECT_FALSE(Decode(std::span(r.once).first(r.once.size() - 5), r.frequency).has_value());
+    ASSERT_TRUE(Render(Code{"RC5", 4, 8}, r, error));
+    r.once[3] = r.once[3] * 7 / 5;  // a bi-phase half 40% too long is no half
+    EXPECT_FALSE(Decode(r.once, r.frequency).has_value());
 }
 
 TEST(Engine, PublishedProntoCodesDecodeAsDocumented) {
