@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A short tour of irlib on the example remotes in examples/: create a library, import, look
 # around, remove a few remotes, compact, check, export, and show that the export gives back
-# what went in. Usage: scripts/demo.sh BUILD_DIR (make demo builds first; this builds nothing).
+# what went in; then a Pronto export, LIRC and find. Usage: scripts/demo.sh BUILD_DIR (make demo
+# builds first; this builds nothing).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?usage: scripts/demo.sh BUILD_DIR}" && pwd)"
@@ -59,3 +60,18 @@ printf '\n$ irlib check damaged.vlib\n'
 if irlib check damaged.vlib; then echo "demo: check missed the damage" >&2; exit 1; fi
 run irlib salvage damaged.vlib rescued.vlib
 run irlib check rescued.vlib
+
+note "Other formats. Every remote as Pronto hex, parsed signals rendered to timings first (first lines, cut):"
+run irlib export demo.vlib pronto --format pronto
+printf '\n$ head -3 pronto/VCR/Sony/Sony_SLVM88.pronto | cut -c1-110\n'
+head -3 pronto/VCR/Sony/Sony_SLVM88.pronto | cut -c1-110
+note "A remote to LIRC and back: coded when its signals share one protocol and address."
+run irlib convert examples/TVs/Philips/PhilipsTV.ir philips.lircd.conf
+sed -n 1,14p philips.lircd.conf
+run irlib convert philips.lircd.conf philips.ir
+note "Which remote is this code for? A Pronto code captured from some remote, looked up in the library:"
+code="$(sed -n 's/^Power: //p' pronto/VCR/Sony/Sony_SLVM88.pronto | head -1)"
+run irlib find demo.vlib --pronto "$code"
+note "The same for a code given by protocol, address and command; NECext with complement bytes is NEC:"
+run irlib find demo.vlib --code NECext 0xBA45 0xE41B --json
+run irlib dupes demo.vlib

@@ -11,6 +11,18 @@ namespace {
 const OptionDef kJson{"--json", nullptr, "print the result as JSON"};
 const OptionDef kOverride{"--override-protection", nullptr,
                            "write to a write-protected library anyway"};
+const OptionDef kFormat{"--format", "FORMAT", "ir (default), pronto, lirc or csv"};
+const OptionDef kDecode{"--decode", nullptr, "raw signals that decode cleanly become parsed ones"};
+const OptionDef kRender{"--render", nullptr, "parsed signals become raw timings"};
+#define IRLIB_PROTOCOLS                                                                      \
+    "Protocols rendered and decoded: NEC, NECext, NEC42, NEC42ext, Samsung32, RC5, RC5X,\n" \
+    "RC6 (mode 0), SIRC, SIRC15, SIRC20, RCA, Kaseikyo and Pioneer. Codes wider than their\n" \
+    "protocol carries are refused, never cut.\n"
+#define IRLIB_FORMATS                                                                         \
+    "Formats: ir (.ir), pronto (.pronto, .hex: 'NAME: CODE' lines or a label line before\n"  \
+    "each code), lirc (.conf, .lirc, .lircd: raw, space-encoded, RC5 and RC6 remotes), csv\n" \
+    "(irdb: functionname,protocol,device,subdevice,function). Comments are kept only in .ir.\n"
+
 const OptionDef kExtraSpace{"--extra-space", "N",
                              "spare bytes per record for later growth (default 0)"};
 
@@ -110,14 +122,24 @@ const std::vector<CommandDef>& Commands() {
          "manufacturer, type <Category>, model <...>/<Model>. A file given directly keeps only\n"
          "its own name. Prints a summary: remotes, signals, shortened names, collisions,\n"
          "split remotes, skipped files with reasons, time. Exit status 1 when any file was\n"
-         "skipped.\n",
+         "skipped.\n"
+         "With --format, a directory yields the files of that format and a file given is read\n"
+         "as it. An irdb CSV becomes manufacturer and type from its two directories, model from\n"
+         "its name; a lircd.conf with several remotes becomes one model per remote. Coded LIRC\n"
+         "keys are stored parsed where they decode, Pronto codes raw unless --decode. Every\n"
+         "malformed line is reported with its file and line number; the rest is imported.\n"
+         IRLIB_FORMATS,
          {kJson, kExtraSpace, kOverride,
-          {"--verbose", nullptr, "list every shortened name in the summary"}},
+          {"--verbose", nullptr, "list every shortened name in the summary"}, kFormat, kDecode,
+          kRender},
          2, SIZE_MAX, RunImport},
         {"export", "FILE DIR", "write every remote back as .ir files",
          "Each remote goes to DIR/<its original relative path>; parts of a split remote are\n"
-         "joined again. Exit status 1 when any remote could not be written.\n",
-         {kJson}, 2, 2, RunExport},
+         "joined again. Exit status 1 when any remote could not be written.\n"
+         "With --format, each remote is written in that format (extension changed); parsed\n"
+         "signals are rendered for Pronto and raw LIRC, and every signal the format cannot\n"
+         "hold is reported.\n" IRLIB_FORMATS,
+         {kJson, kFormat, kDecode, kRender}, 2, 2, RunExport},
         {"compact", "FILE", "squeeze deleted records out of the file",
          "With --dry-run, only says what compaction would reclaim.\n",
          {{"--dry-run", nullptr, "change nothing; report what would be reclaimed"}, kJson,
@@ -141,6 +163,31 @@ const std::vector<CommandDef>& Commands() {
          {kJson, {"--kind", "KIND", "kind of OUT when FILE's header is unreadable"},
           {"--force", nullptr, "replace an existing OUT"}},
          2, 2, RunSalvage},
+        {"convert", "IN OUT", "convert a file between .ir, Pronto, LIRC and irdb CSV",
+         "Formats are chosen by extension, or by --from and --format. Lines that cannot be read\n"
+         "and signals the output format cannot hold are reported (file, line, reason) and left\n"
+         "out; the rest is converted. Exit status 1 when anything was left out.\n" IRLIB_FORMATS
+         IRLIB_PROTOCOLS,
+         {{"--from", "FORMAT", "format of IN: ir, pronto, lirc or csv"},
+          {"--format", "FORMAT", "format of OUT: ir, pronto, lirc or csv"}, kDecode, kRender},
+         2, 2, RunConvert},
+        {"find", "FILE", "which remotes hold a code",
+         "Prints manufacturer / type / model / button for every signal that matches. A code is\n"
+         "matched whether it is stored parsed or raw (raw signals are decoded); NECext whose\n"
+         "bytes carry their complements is the same code as NEC. Raw timings or a Pronto code\n"
+         "are decoded first; when they do not decode, raw signals are matched by timing within\n"
+         "25% or 200 us. --code takes PROTOCOL ADDRESS COMMAND, numbers decimal or 0x hex.\n"
+         IRLIB_PROTOCOLS,
+         {{"--code", "PROTOCOL", "followed by ADDRESS COMMAND"},
+          {"--pronto", "CODE", "a Pronto hex code, quoted"},
+          {"--raw", "TIMINGS", "mark, space... durations in us, quoted"},
+          {"--name", "GLOB", "button names matching GLOB (* and ?, any case)"}, kJson},
+         1, 3, RunFind},
+        {"dupes", "FILE", "remotes whose signals repeat another's",
+         "Lists groups of remotes whose signals are the same codes, and remotes whose codes are\n"
+         "all among another's, after decoding raw signals. A raw signal that does not decode\n"
+         "counts by its exact timings.\n",
+         {kJson}, 1, 1, RunDupes},
     };
     return commands;
 }

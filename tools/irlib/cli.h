@@ -65,5 +65,8 @@ int RunStats(const Args&);
 int RunCheck(const Args&);
 int RunDump(const Args&);
 int RunSalvage(const Args&);
+int RunConvert(const Args&);
+int RunFind(const Args&);
+int RunDupes(const Args&);
 
 }  // namespace irlib

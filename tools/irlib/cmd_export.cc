@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli.h"
+#include "formats.h"
 #include "json.h"
 #include "library.h"
 #include "progress.h"
@@ -25,7 +26,7 @@ struct Piece {
     IrFile file;
 };
 
-struct Problem {
+struct Issue {
     std::string what;
     std::string reason;
 };
@@ -58,6 +59,12 @@ std::string FreePath(const std::string& path, const std::set<std::string>& used)
 int RunExport(const Args& args) {
     const std::string& file = args.positional[0];
     const fs::path dir(args.positional[1]);
+    Format format = Format::Ir;
+    if (args.Has("--format")) {
+        const auto named = FormatNamed(args.Get("--format"));
+        if (!named) return UsageError(args.command, "unknown --format " + args.Get("--format"));
+        format = *named;
+    }
     const Stopwatch clock;
     Library library;
     std::string error;
@@ -71,7 +78,7 @@ int RunExport(const Args& args) {
             for (const auto& model : library.Models(m, t).value_or(std::vector<std::string>{}))
                 keys.push_back({m, t, model});
 
-    std::vector<Problem> problems;
+    std::vector<Issue> problems;
     std::vector<std::vector<Piece>> remotes;    // each: its parts, in library order
     std::map<std::string, size_t> splitByPath;  // path of a split remote -> its remotes index
     Progress progress("reading", keys.size());
@@ -129,7 +136,15 @@ int RunExport(const Args& args) {
         if (!missing.empty())
             problems.push_back({first.path, "incomplete: part(s)" + missing + " of " +
                                                 std::to_string(first.parts) + " missing; written without them"});
+        if (args.Has("--decode")) DecodeRaw(merged);
+        std::vector<Problem> unwritten;
+        if (args.Has("--render")) RenderParsed(merged, unwritten);
         std::string path = first.path;
+        if (format != Format::Ir) {
+            if (const size_t dot = path.rfind('.'); dot != std::string::npos && dot > path.rfind('/') + 1)
+                path.resize(dot);
+            path += FormatExtension(format);
+        }
         if (!IsSafeRelativePath(path)) {
             const std::string safe = SafeRelativePath(path);
             problems.push_back({parts.front().key, "unsafe path \"" + path + "\" written as " + safe});
@@ -139,7 +154,11 @@ int RunExport(const Args& args) {
         if (target != path)
             problems.push_back({parts.front().key, path + " already written by another remote; written as " + target});
         used.insert(target);
-        if (!WriteFile(dir / target, WriteIrFile(merged))) {
+        const std::string name = fs::path(first.path).stem().string();
+        const std::string text = format == Format::Ir ? WriteIrFile(merged)
+                                                      : WriteRemotes(format, {Remote{name, merged}}, unwritten);
+        for (const Problem& p : unwritten) problems.push_back({target, p.reason});
+        if (!WriteFile(dir / target, text)) {
             writing.Finish();
             return Fail((dir / target).string(), "cannot write");
         }
@@ -154,7 +173,7 @@ int RunExport(const Args& args) {
         out.BeginObject().Field("file", file).Field("directory", dir.string());
         out.Field("remotes", written).Field("records", records).Field("signals", signals);
         out.Field("seconds", seconds).Key("problems").BeginArray();
-        for (const Problem& p : problems)
+        for (const Issue& p : problems)
             out.BeginObject().Field("what", p.what).Field("reason", p.reason).EndObject();
         out.EndArray().EndObject();
         std::fputs(out.Text().c_str(), stdout);
@@ -162,7 +181,7 @@ int RunExport(const Args& args) {
         std::printf("exported %zu remotes (%zu records), %zu signals to %s in %.2f s\n", written,
                     records, signals, dir.string().c_str(), seconds);
         std::printf("problems: %zu\n", problems.size());
-        for (const Problem& p : problems) std::printf("  %s: %s\n", p.what.c_str(), p.reason.c_str());
+        for (const Issue& p : problems) std::printf("  %s: %s\n", p.what.c_str(), p.reason.c_str());
     }
     if (!problems.empty())
         return Fail(file, problems.front().what + ": " + problems.front().reason +

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "cli.h"
+#include "formats.h"
 #include "json.h"
 #include "library.h"
 #include "progress.h"
@@ -21,6 +23,7 @@ namespace fs = std::filesystem;
 struct Source {
     std::string fullPath;
     std::string relativePath;
+    Format format = Format::Ir;
 };
 
 bool ReadText(const std::string& path, std::string& text) {
@@ -37,15 +40,9 @@ bool Hidden(const fs::path& p) {
     return !name.empty() && name[0] == '.';
 }
 
-bool IsIrFile(const fs::path& p) {
-    std::string ext = p.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == ".ir";
-}
-
-// The .ir files below `root`, depth first, each directory's entries in byte order, so that
-// the same tree always imports in the same order (and so gets the same names).
-void Collect(const fs::path& root, const fs::path& dir, std::vector<Source>& out) {
+// The files of `format` below `root`, depth first, each directory's entries in byte order,
+// so that the same tree always imports in the same order (and so gets the same names).
+void Collect(const fs::path& root, const fs::path& dir, Format format, std::vector<Source>& out) {
     std::error_code ec;
     std::vector<fs::directory_entry> entries;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
@@ -55,11 +52,30 @@ void Collect(const fs::path& root, const fs::path& dir, std::vector<Source>& out
     for (const auto& e : entries) {
         if (Hidden(e.path())) continue;
         if (e.is_directory(ec) && !e.is_symlink(ec)) {
-            Collect(root, e.path(), out);
-        } else if (e.is_regular_file(ec) && IsIrFile(e.path())) {
-            out.push_back({e.path().string(), e.path().lexically_relative(root).generic_string()});
+            Collect(root, e.path(), format, out);
+        } else if (e.is_regular_file(ec) && FormatOfPath(e.path().string()) == format) {
+            out.push_back({e.path().string(), e.path().lexically_relative(root).generic_string(), format});
         }
     }
+}
+
+// Where a remote read from another format is filed: an irdb CSV by its directories
+// (<Manufacturer>/<Type>/<file>.csv), anything else at its own path as .ir; a file with
+// several remotes (a lircd.conf) becomes a directory of them.
+std::string ImportPath(const Source& src, const Remote& remote, size_t remotes) {
+    const fs::path rel(src.relativePath);
+    if (src.format == Format::Csv) {
+        const fs::path full = fs::absolute(fs::path(src.fullPath)).lexically_normal();
+        const std::string type = full.parent_path().filename().string();
+        const std::string maker = full.parent_path().parent_path().filename().string();
+        return (type.empty() ? std::string(kNoName) : type) + "/" +
+               (maker.empty() ? std::string(kNoName) : maker) + "/" + full.stem().string() + ".ir";
+    }
+    std::string stem = rel.generic_string();
+    const std::string name = rel.filename().string();
+    if (const size_t dot = name.find('.'); dot != std::string::npos && dot > 0)
+        stem.resize(stem.size() - (name.size() - dot));
+    return remotes > 1 ? stem + "/" + remote.name + ".ir" : stem + ".ir";
 }
 
 bool ParseExtraSpace(const Args& args, unsigned long& extra) {
@@ -124,13 +140,17 @@ int RunImport(const Args& args) {
     struct Skipped { std::string path, reason; };
     std::vector<Skipped> skipped;
     std::vector<Source> sources;
+    std::optional<Format> wanted;
+    if (args.Has("--format") && !(wanted = FormatNamed(args.Get("--format"))))
+        return UsageError(args.command, "unknown --format " + args.Get("--format"));
     for (size_t i = 1; i < args.positional.size(); ++i) {
         const fs::path p(args.positional[i]);
         std::error_code ec;
         if (fs::is_directory(p, ec)) {
-            Collect(p, p, sources);
+            Collect(p, p, wanted.value_or(Format::Ir), sources);
         } else if (fs::is_regular_file(p, ec)) {
-            sources.push_back({p.string(), p.filename().string()});
+            sources.push_back({p.string(), p.filename().string(),
+                               wanted.value_or(FormatOfPath(p.string()).value_or(Format::Ir))});
         } else {
             skipped.push_back({p.string(), "no such file or directory"});
         }
@@ -163,30 +183,46 @@ int RunImport(const Args& args) {
             skipped.push_back({src.fullPath, "cannot read"});
             continue;
         }
-        if (!ParseIrFile(text, ir, error)) {
-            skipped.push_back({src.fullPath, error});
-            continue;
-        }
-        StoreResult result;
-        if (!StoreRemote(library, src.relativePath, NamesFromPath(src.relativePath), ir,
-                         kMaxRecordSize - extra, result, error)) {
-            skipped.push_back({src.fullPath, error});
-            continue;
-        }
-        ++remotes;
-        records += result.partModels.size();
-        signals += result.signals;
-        comments += result.comments;
-        replaced += result.replaced ? 1 : 0;
-        for (const Shortened& s : result.shortened) {
-            if (s.level == "type" || s.level == "manufacturer") {
-                if (NotListed(distinctNames, s.level, s.original)) distinctNames.push_back(s);
+        std::vector<Remote> read;
+        if (src.format == Format::Ir) {
+            if (!ParseIrFile(text, ir, error)) {
+                skipped.push_back({src.fullPath, error});
                 continue;
             }
-            shortened.push_back({src.relativePath, s});
+            read.push_back({"", std::move(ir)});
+        } else {
+            std::vector<Problem> problems;
+            ReadRemotes(src.format, text, src.fullPath, read, problems);
+            for (const Problem& p : problems)
+                skipped.push_back({src.fullPath + (p.line ? ":" + std::to_string(p.line) : ""), p.reason});
         }
-        for (const Collision& c : result.collisions) collisions.push_back({src.relativePath, c});
-        if (result.partModels.size() > 1) splits.push_back({src.relativePath, result.partModels});
+        for (Remote& remote : read) {
+            std::vector<Problem> problems;
+            if (args.Has("--decode")) DecodeRaw(remote.file);
+            if (args.Has("--render")) RenderParsed(remote.file, problems);
+            for (const Problem& p : problems) skipped.push_back({src.fullPath, p.reason});
+            const std::string path = src.format == Format::Ir ? src.relativePath : ImportPath(src, remote, read.size());
+            StoreResult result;
+            if (!StoreRemote(library, path, NamesFromPath(path), remote.file,
+                             kMaxRecordSize - extra, result, error)) {
+                skipped.push_back({src.fullPath, error});
+                continue;
+            }
+            ++remotes;
+            records += result.partModels.size();
+            signals += result.signals;
+            comments += result.comments;
+            replaced += result.replaced ? 1 : 0;
+            for (const Shortened& s : result.shortened) {
+                if (s.level == "type" || s.level == "manufacturer") {
+                    if (NotListed(distinctNames, s.level, s.original)) distinctNames.push_back(s);
+                    continue;
+                }
+                shortened.push_back({src.relativePath, s});
+            }
+            for (const Collision& c : result.collisions) collisions.push_back({src.relativePath, c});
+            if (result.partModels.size() > 1) splits.push_back({src.relativePath, result.partModels});
+        }
     }
     progress.Update(sources.size());
     progress.Finish();

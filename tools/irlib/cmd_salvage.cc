@@ -27,26 +27,6 @@ bool SameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// The RemoteRecord image of an extent whose entries all verified.
-std::vector<uint8_t> ImageOf(std::span<const uint8_t> file, const ExtentScan& x) {
-    size_t size = kRemoteRecordHeadSize;
-    for (const EntryScan& e : x.entries) size += kHeadSize + e.header.dataLength();
-    std::vector<uint8_t> image(size, 0);
-    image[2] = static_cast<uint8_t>(x.entries.size());
-    image[3] = static_cast<uint8_t>(x.entries.size() >> 8);
-    std::memcpy(image.data() + 4, x.header.manufacturer.data(), 21);
-    std::memcpy(image.data() + 25, x.header.type.data(), 21);
-    std::memcpy(image.data() + 46, x.header.model.data(), 21);
-    size_t pos = kRemoteRecordHeadSize;
-    for (const EntryScan& e : x.entries) {
-        std::memcpy(image.data() + pos, e.header.head.data(), kHeadSize);
-        pos += kHeadSize;
-        const size_t n = e.header.dataLength();
-        if (n) std::memcpy(image.data() + pos, file.data() + e.offset + fmt::kEntryHeaderSize, n);
-        pos += n;
-    }
-    return image;
-}
 
 }  // namespace
 
@@ -131,7 +111,7 @@ int RunSalvage(const Args& args) {
             lost.push_back({x.offset, what, "a record with these names was recovered before it; this copy left out"});
             continue;
         }
-        if (!out.Write(ImageOf(bytes, x))) return Fail(outPath, "the library refused to write " + what);
+        if (!out.Write(RecordImage(bytes, x))) return Fail(outPath, "the library refused to write " + what);
         ++recovered;
     }
     out.Close();

@@ -7,6 +7,7 @@
 
 #include "format/crc32.h"
 #include "format/endian.h"
+#include "remote_codec.h"
 
 namespace irlib {
 
@@ -204,6 +205,27 @@ Walk WalkExtents(std::span<const uint8_t> file, uint32_t stop) {
     }
     walk.end = p;
     return walk;
+}
+
+// The RemoteRecord image of an extent whose entries all verified.
+std::vector<uint8_t> RecordImage(std::span<const uint8_t> file, const ExtentScan& x) {
+    size_t size = kRemoteRecordHeadSize;
+    for (const EntryScan& e : x.entries) size += kHeadSize + e.header.dataLength();
+    std::vector<uint8_t> image(size, 0);
+    image[2] = static_cast<uint8_t>(x.entries.size());
+    image[3] = static_cast<uint8_t>(x.entries.size() >> 8);
+    std::memcpy(image.data() + 4, x.header.manufacturer.data(), 21);
+    std::memcpy(image.data() + 25, x.header.type.data(), 21);
+    std::memcpy(image.data() + 46, x.header.model.data(), 21);
+    size_t pos = kRemoteRecordHeadSize;
+    for (const EntryScan& e : x.entries) {
+        std::memcpy(image.data() + pos, e.header.head.data(), kHeadSize);
+        pos += kHeadSize;
+        const size_t n = e.header.dataLength();
+        if (n) std::memcpy(image.data() + pos, file.data() + e.offset + fmt::kEntryHeaderSize, n);
+        pos += n;
+    }
+    return image;
 }
 
 }  // namespace irlib

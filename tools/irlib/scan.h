@@ -77,6 +77,9 @@ struct Walk {
 // are then verified one after another.
 Walk WalkExtents(std::span<const uint8_t> file, uint32_t stop);
 
+// The RemoteRecord image of a live extent, from the entries that verified.
+std::vector<uint8_t> RecordImage(std::span<const uint8_t> file, const ExtentScan& extent);
+
 // Name fields as text (up to the terminator, or all 21 bytes when there is none).
 std::string FieldText(const fmt::Name& name);
 std::string Hex32(uint32_t value);
