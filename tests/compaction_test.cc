@@ -1,5 +1,5 @@
 // Compaction, byte for byte on files laid out by hand: what moves and what is left alone,
-// overlapping moves, the size of the move buffer, the cut, the rebuilt index; and every
+// overlapping moves, a file larger than the walk's buffers, the cut, the rebuilt index; and every
 // failure exit, with what the file, the tree and the handle hold afterwards.
 #include "maintenance/compact.h"
 #include "support/file_builder.h"
@@ -86,6 +86,37 @@ TEST_F(Compaction, AnExtentMovedByLessThanItsLengthArrivesIntact) {
     const auto moved = FetchNamed(handle, "big", "one", "overlap");  // reads back whole
     ASSERT_TRUE(moved);
     EXPECT_EQ(IR_GET16(moved->data() + 2), 12);
+}
+
+// A file larger than the walk's read and write buffers (a megabyte each): every extent
+// still arrives whole, and a failure half-way or at the end is undone byte for byte.
+TEST_F(Compaction, AFileLargerThanTheWalksBuffersMovesWholeOrNotAtAll) {
+    FileBuilder f;
+    f.AddDeleted(100);
+    for (int i = 0; i < 45; ++i) {
+        f.AddLive("M", "T", std::to_string(i), {MakeEntry(static_cast<uint8_t>(i), 30)}, 60000);
+        if (i % 10 == 3) f.AddDeleted(7000);
+    }
+    OpenBuilt(f);
+    ASSERT_EQ(IRCompactLibrary(handle), 1);
+    const uint32_t writes = CallCount(FaultCall::Write);
+    const Bytes after = File();
+    uint32_t at = 1570;
+    for (size_t i = 0; i < built.extents.size(); ++i) {
+        if (built.extents[i].deleted) continue;
+        EXPECT_EQ(Slice(after, at, built.extents[i].capacity), Extent(i)) << "extent " << i;
+        at += built.extents[i].capacity;
+    }
+    EXPECT_EQ(DecodeHeaderOf(after).dataEnd, at);
+    for (const uint32_t k : {writes / 2, writes - 1}) {
+        IRCloseLibrary(handle);
+        handle = nullptr;
+        OpenBuilt(f);
+        InjectFault(FaultCall::Write, k);
+        EXPECT_EQ(IRCompactLibrary(handle), 0);
+        ClearFaults();
+        EXPECT_EQ(File(), original) << "failed at write " << k << " of " << writes;
+    }
 }
 
 TEST_F(Compaction, ExtentsOfEverySizeMoveDownWhole) {
