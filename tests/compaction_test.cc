@@ -1,6 +1,6 @@
 // Compaction, byte for byte on files laid out by hand: what moves and what is left alone,
-// overlapping moves, a file larger than the walk's buffers, the cut, the rebuilt index; and every
-// failure exit, with what the file, the tree and the handle hold afterwards.
+// overlapping moves, a file larger than the walk's buffers, the cut, the rebuilt index;
+// and every failure exit, with what the file, the tree and the handle hold afterwards.
 #include "maintenance/compact.h"
 #include "support/file_builder.h"
 

@@ -21,13 +21,15 @@ constexpr uint32_t kLoadChunkEntries = 1024;
 // Writes the tree's entries from dataEnd on, a chunk per write.
 bool WriteEntries(LibraryHandle* handle, const format::LibraryHeader& header) {
     const uint32_t chunkEntries = std::min<uint32_t>(header.recordCount, kLoadChunkEntries);
-    platform::OwnedBlock chunk(size_t{chunkEntries} * format::kIndexEntrySize, platform::OwnedBlock::Unfilled{});
+    platform::OwnedBlock chunk(size_t{chunkEntries} * format::kIndexEntrySize,
+                               platform::OwnedBlock::Unfilled{});
     if (chunk.failed()) return false;
     uint32_t position = header.dataEnd;
     uint32_t filled = 0;
     const auto flush = [&] {
         const uint32_t bytes = filled * static_cast<uint32_t>(format::kIndexEntrySize);
-        if (!format::WriteAt(handle->descriptor, position, std::span<const uint8_t>(chunk.get(), bytes))) return false;
+        const std::span<const uint8_t> run(chunk.get(), bytes);
+        if (!format::WriteAt(handle->descriptor, position, run)) return false;
         position += bytes;
         filled = 0;
         return true;

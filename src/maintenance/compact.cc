@@ -46,7 +46,8 @@ struct Window {
         const uint32_t want = std::min(kWindowSize, length - at);
         start = at;
         size = 0;
-        if (want < count || !format::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
+        if (want < count) return false;
+        if (!format::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
         size = want;
         return true;
     }
@@ -79,7 +80,8 @@ struct Passed {
     uint32_t end = 0;
     bool Protect(LibraryHandle* handle, const Window& window) {
         if (start == end) return true;
-        const bool copied = journal::ProtectRead(handle, start, std::span<const uint8_t>(window.At(start), end - start));
+        const std::span<const uint8_t> bytes(window.At(start), end - start);
+        const bool copied = journal::ProtectRead(handle, start, bytes);
         start = end;
         return copied;
     }
