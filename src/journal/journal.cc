@@ -114,7 +114,7 @@ bool Start(LibraryHandle* handle) {
     }
     if (!s.headerKnown) {
         format::LibraryHeader header;
-        if (!format::ReadHeader(handle->descriptor, s.originalHeader, header)) return false;
+        if (!ReadHeader(handle, s.originalHeader, header)) return false;
         s.headerKnown = true;
     }
     if (!LibraryLength(handle, s.originalLength)) return false;
@@ -249,6 +249,7 @@ bool Change::Commit() {
 bool Change::Undo() {
     JournalState& s = handle_->journal;
     if (!s.active) return false;
+    s.headerCached = false;
     bool ok = true;
     if (s.started) {
         // A commit that failed may have destroyed the journal's header half-way: it is
@@ -274,8 +275,15 @@ bool Change::Undo() {
 }
 
 bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::LibraryHeader& header) {
-    if (!format::ReadHeader(handle->descriptor, bytes, header)) return false;
     JournalState& s = handle->journal;
+    if (s.headerCached) {
+        bytes = s.cachedHeader;
+        header = format::DecodeLibraryHeader(bytes);
+    } else {
+        if (!format::ReadHeader(handle->descriptor, bytes, header)) return false;
+        s.cachedHeader = bytes;
+        s.headerCached = true;
+    }
     if (s.active && !s.started) {
         s.originalHeader = bytes;
         s.headerKnown = true;
@@ -285,6 +293,7 @@ bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::Libra
 
 bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> bytes) {
     JournalState& s = handle->journal;
+    if (offset < format::kHeaderSize) s.headerCached = false;
     if (!s.active) {
         s.lengthKnown = false;
         return format::WriteAt(handle->descriptor, offset, bytes);
@@ -326,7 +335,10 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
         std::memcpy(data, bytes.data() + 4, 4);
         SealEntry(s, note, data);
     }
-    return WriteAt(handle, 0, bytes);
+    if (!WriteAt(handle, 0, bytes)) return false;
+    s.cachedHeader = bytes;
+    s.headerCached = true;
+    return true;
 }
 
 bool Protect(LibraryHandle* handle, uint32_t offset, uint32_t length, bool flush) {

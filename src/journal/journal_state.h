@@ -26,6 +26,11 @@ struct JournalState {
     bool stuck;          // an undo failed: the journal stays hot for the next open
     bool lengthKnown;
     bool cutPending;
+    // cachedHeader holds the library's header as it stands in the file. The handle writes
+    // alone (readers and writers exclude each other), so its own writes are the only
+    // change: set by every verified read and header write, dropped by every other write
+    // to the header's bytes and by every undo.
+    bool headerCached;
     uint32_t modifiedBefore;  // the handle's flag when the call began
     uint32_t length;          // the library file's length as this handle left it
     uint32_t originalLength;  // ... and as the call found it
@@ -34,6 +39,7 @@ struct JournalState {
     uint32_t sequence;        // of the call under way: seals its entries
     uint32_t position;        // where its next journal block goes
     format::HeaderBytes originalHeader;
+    format::HeaderBytes cachedHeader;
     format::JournalHeaderBytes journalHeader;  // as the call's journal begins
     Range* covered;  // sorted, disjoint
     uint32_t coveredCount, coveredCapacity;

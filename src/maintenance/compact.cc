@@ -1,9 +1,14 @@
 // CompactLibraryFile: one forward walk over the record area, bounded by the header's live
-// and deleted counts. Each live extent slides down over the deleted ones before it through
-// one reusable move buffer; extents already in place are not rewritten. Moves only go
-// down, over extents the walk has passed, so the journal gets each passed extent's bytes
-// from the walk itself (a deleted one's blank body as zeros) and never reads for a copy.
+// and deleted counts. The area is read a large window at a time and the record headers are
+// verified in it; each live extent slides down over the deleted ones before it, gathered
+// with the extents after it into one large write; extents already in place are not
+// rewritten. Moves only go down, over extents the walk has passed, so the journal gets each
+// passed extent's bytes from the window (a deleted one's blank body as zeros) and never
+// reads for a copy.
 #include "maintenance/compact.h"
+
+#include <algorithm>
+#include <cstring>
 
 #include "format/block_io.h"
 #include "journal/journal.h"
@@ -13,27 +18,78 @@
 namespace varnel32::maintenance {
 namespace {
 
-// The move buffer: grows to exactly the largest extent moved so far; released on every
-// path out of the walk.
-struct MoveBuffer {
+// Both buffers hold many extents: one read and one write move about a megabyte. The window
+// must hold the largest extent (65,535 bytes) whole.
+constexpr uint32_t kWindowSize = 1u << 20;
+constexpr uint32_t kOutputSize = 1u << 20;
+
+// The part of the file the walk reads in: `size` bytes from offset `start`.
+struct Window {
     uint8_t* bytes = nullptr;
-    uint16_t capacity = 0;
-    ~MoveBuffer() { platform::Release(bytes); }
-    bool Reserve(uint16_t size) {
-        if (size <= capacity) return true;
-        void* grown = platform::AllocateZeroed(size);
-        if (grown == nullptr) return false;
-        platform::Release(bytes);
-        bytes = static_cast<uint8_t*>(grown);
-        capacity = size;
+    uint32_t start = 0;
+    uint32_t size = 0;
+    ~Window() { platform::Release(bytes); }
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    bool Holds(uint32_t at, uint32_t count) const {
+        return bytes != nullptr && at >= start && at - start + uint64_t{count} <= size;
+    }
+    // Reads on from `at`, as far as the window or the file goes; false when the read comes
+    // back short or the file holds fewer than `count` bytes there.
+    bool ReadFrom(LibraryHandle* handle, uint32_t at, uint32_t count) {
+        uint32_t length = 0;
+        if (!journal::LibraryLength(handle, length) || at >= length) return false;
+        if (bytes == nullptr) bytes = static_cast<uint8_t*>(platform::Allocate(kWindowSize));
+        if (bytes == nullptr) return false;
+        const uint32_t want = std::min(kWindowSize, length - at);
+        start = at;
+        size = 0;
+        if (want < count) return false;
+        if (!format::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
+        size = want;
         return true;
+    }
+    const uint8_t* At(uint32_t at) const { return bytes + (at - start); }
+};
+
+// Moved extents gathered for one write at `start`, the write position of the first.
+struct Output {
+    uint8_t* bytes = nullptr;
+    uint32_t start = 0;
+    uint32_t size = 0;
+    ~Output() { platform::Release(bytes); }
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    bool Flush(LibraryHandle* handle) {
+        if (size == 0) return true;
+        const bool written = journal::WriteAt(handle, start, std::span<const uint8_t>(bytes, size));
+        start += size;
+        size = 0;
+        return written;
+    }
+};
+
+// The live extents the walk passed since the last copy to the journal: [start, end), all
+// within the window. Copied before the window moves on and before any write.
+struct Passed {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    bool Protect(LibraryHandle* handle, const Window& window) {
+        if (start == end) return true;
+        const std::span<const uint8_t> bytes(window.At(start), end - start);
+        const bool copied = journal::ProtectRead(handle, start, bytes);
+        start = end;
+        return copied;
     }
 };
 
 }  // namespace
 
 int CompactLibraryFile(LibraryHandle* handle) {
-    const int fd = handle->descriptor;
     format::HeaderBytes headerBytes;
     format::LibraryHeader header;
     if (!journal::ReadHeader(handle, headerBytes, header)) return 0;
@@ -49,14 +105,33 @@ int CompactLibraryFile(LibraryHandle* handle) {
 
     uint32_t readPos = format::kRecordAreaStart;
     uint32_t writePos = format::kRecordAreaStart;
-    MoveBuffer buffer;
+    Window window;
+    Output output;
+    Passed passed;
+    // Makes [readPos, readPos + count) readable in the window, copying the passed extents
+    // to the journal before their bytes leave it.
+    const auto ensure = [&](uint32_t count) {
+        if (window.Holds(readPos, count)) return true;
+        return passed.Protect(handle, window) && window.ReadFrom(handle, readPos, count);
+    };
+    // A walk that stops early still writes the extents it gathered, so that it leaves the
+    // file as moving them one by one would have: the extents before the stop moved down.
+    struct FlushOnExit {
+        LibraryHandle* handle;
+        const Window& window;
+        Passed& passed;
+        Output& output;
+        bool done = false;
+        ~FlushOnExit() {
+            if (!done && passed.Protect(handle, window)) output.Flush(handle);
+        }
+    } flushOnExit{handle, window, passed, output};
     bool markedDirty = header.dirty != 0;
     while (liveRemaining != 0 || deletedRemaining != 0) {
-        format::RecordHeaderBytes recordBytes;
-        if (!format::ReadAt(fd, readPos, recordBytes) ||
-            !format::Verify(format::BlockKind::Record, recordBytes)) {
-            return 0;
-        }
+        if (!ensure(static_cast<uint32_t>(format::kRecordHeaderSize))) return 0;
+        const std::span<const uint8_t, format::kRecordHeaderSize> recordBytes(window.At(readPos),
+                                                                              format::kRecordHeaderSize);
+        if (!format::Verify(format::BlockKind::Record, recordBytes)) return 0;
         const format::RecordHeader record = format::DecodeRecordHeader(recordBytes);
         // A zero capacity would never advance the walk; no valid extent has one.
         if (record.capacity < format::kRecordHeaderSize) return 0;
@@ -64,7 +139,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
             if (deletedRemaining == 0) return 0;
             --deletedRemaining;
             // Later moves overwrite this extent: its header must come back on an undo.
-            if (!journal::ProtectRead(handle, readPos, recordBytes) ||
+            if (!passed.Protect(handle, window) || !journal::ProtectRead(handle, readPos, recordBytes) ||
                 !journal::ProtectZeros(handle, readPos + static_cast<uint32_t>(format::kRecordHeaderSize),
                                        record.capacity - static_cast<uint32_t>(format::kRecordHeaderSize))) {
                 return 0;
@@ -83,16 +158,27 @@ int CompactLibraryFile(LibraryHandle* handle) {
                     if (!journal::WriteHeader(handle, header)) return 0;
                     markedDirty = true;
                 }
-                if (!buffer.Reserve(record.capacity)) return 0;
-                const std::span<uint8_t> extent(buffer.bytes, record.capacity);
-                if (!format::ReadAt(fd, readPos, extent)) return 0;
-                if (!journal::ProtectRead(handle, readPos, extent)) return 0;
-                if (!journal::WriteAt(handle, writePos, extent)) return 0;
+                if (output.bytes == nullptr) {
+                    output.bytes = static_cast<uint8_t*>(platform::Allocate(kOutputSize));
+                    if (output.bytes == nullptr) return 0;
+                    output.start = writePos;
+                }
+                if (!ensure(record.capacity)) return 0;
+                if (passed.start == passed.end) passed.start = readPos;
+                passed.end = readPos + record.capacity;
+                if (output.size + record.capacity > kOutputSize &&
+                    !(passed.Protect(handle, window) && output.Flush(handle))) {
+                    return 0;
+                }
+                std::memcpy(output.bytes + output.size, window.At(readPos), record.capacity);
+                output.size += record.capacity;
             }
             writePos += record.capacity;
         }
         readPos += record.capacity;
     }
+    flushOnExit.done = true;
+    if (!passed.Protect(handle, window) || !output.Flush(handle)) return 0;
 
     // The header is written with dirty 1: the file counts as clean only once the save
     // below has written the whole index and rewritten the header.

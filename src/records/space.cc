@@ -1,5 +1,5 @@
-// FindRecordSpace and DeleteRecordAtOffset. The header is never cached: every placement
-// outside the in-place case and every deletion reads, verifies and rewrites it.
+// FindRecordSpace and DeleteRecordAtOffset. Every placement outside the in-place case and
+// every deletion changes the header; the journal keeps it in memory for the writing handle.
 #include "records/space.h"
 
 #include <algorithm>
@@ -98,8 +98,7 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     uint32_t length = 0;
     if (!journal::LibraryLength(handle, length) || offset >= length) return DeleteResult::NotListed;
     const auto want = static_cast<int32_t>(std::min<uint32_t>(sizeof probe, length - offset));
-    if (!platform::SeekTo(fd, offset)) return DeleteResult::NotListed;
-    const int32_t got = platform::ReadBytes(fd, probe, static_cast<uint32_t>(want));
+    const int32_t got = platform::ReadBytesAt(fd, offset, probe, static_cast<uint32_t>(want));
     if (got != want || got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
     const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(probe, format::kRecordHeaderSize);
     if (!format::Verify(format::BlockKind::Record, storedBytes)) return DeleteResult::NotListed;
