@@ -113,11 +113,28 @@ std::vector<LibraryHandle*> Registry() {
     return list;
 }
 
+// Descriptors the process holds: a test must end with as many as it began with, so that a
+// path that forgets to close its file (a refused open, a failed repair) fails whatever test
+// takes it. Only where the system lists them.
+static size_t OpenDescriptorCount() {
+#ifdef __linux__
+    std::error_code error;
+    size_t n = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error))
+        ++n;
+    return n;
+#else
+    return 0;
+#endif
+}
+
 static char g_userCursorToken;
 void* const LibraryTest::kUserCursor = &g_userCursorToken;
 
 void LibraryTest::SetUp() {
     dir_ = MakeTempDir();
+    descriptors_ = OpenDescriptorCount();
     platform::testing::ClearFaults();
     platform::testing::ClearUiEvents();
     platform::testing::SetCurrentCursorForTest(kUserCursor);
@@ -127,6 +144,7 @@ void LibraryTest::TearDown() {
     platform::testing::ClearFaults();
     EXPECT_EQ(platform::testing::CurrentCursor(), kUserCursor) << "a call left the busy cursor up";
     EXPECT_EQ(OpenHandleCount(), 0u) << "a test left a library handle open";
+    EXPECT_EQ(OpenDescriptorCount(), descriptors_) << "a file descriptor was left open";
     RemoveTree(dir_);
 }
 
