@@ -430,6 +430,25 @@ protected:
     }
 };
 
+// What no call of the run can hand the catalogue: a name without its terminator (the
+// exports refuse it first) or a model without a record. The tree refuses both, as adds and
+// as removals, and stays as it was.
+TEST(Catalogue, RefusesKeysItCouldNotCompare) {
+    index::CatalogueIndex tree{};
+    ASSERT_EQ(index::AddIndexEntry(tree, Key("M", "T", "a", 1570)), 1);
+    format::IndexEntry unterminated = Key("M", "T", "a", 1570);
+    for (format::Name* name : {&unterminated.manufacturer, &unterminated.type, &unterminated.model}) {
+        const format::Name kept = *name;
+        name->fill('x');
+        EXPECT_EQ(index::AddIndexEntry(tree, unterminated), 0);
+        EXPECT_EQ(index::RemoveIndexEntry(tree, unterminated), 0);
+        *name = kept;
+    }
+    EXPECT_EQ(index::AddIndexEntry(tree, Key("M", "T", "b", 0)), 0);
+    EXPECT_EQ(KeysOf(tree), std::vector<std::string>{"M/T/a@1570"});
+    index::FreeCatalogueIndex(tree);
+}
+
 TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
     const char* seedText = std::getenv("VARNEL32_MODEL_SEED");
     const char* secondsText = std::getenv("VARNEL32_MODEL_SECONDS");
