@@ -258,13 +258,12 @@ TEST_F(Boundary, RecordsTooLargeForTheFormatAreRefusedUntouched) {
 // start without it, and the file stays as it was.
 TEST_F(Boundary, ChangesWithoutAJournalAreRefusedUntouched) {
     const std::string path = Library();
-    std::filesystem::create_directory(path + "-journal");
     LibraryHandle* h = Open(path, IRModeWrite);
-    if (h != nullptr) {
-        const Bytes record = rl::MakeRecord("New", "TV", "N-1", 7, {4});
-        EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 0);
-        IRCloseLibrary(h);
-    }
+    ASSERT_NE(h, nullptr);
+    std::filesystem::create_directory(path + "-journal");
+    const Bytes record = rl::MakeRecord("New", "TV", "N-1", 7, {4});
+    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 0);
+    IRCloseLibrary(h);
     std::filesystem::remove(path + "-journal");
     EXPECT_TRUE(Unchanged(path));
 }
