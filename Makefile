@@ -1,7 +1,8 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
-# each fuzzer, a short torture run and the crash points), `make demo` runs the command-line tour.
-# `make crash` prints the crash-point table (a gate of `make test`), `make fuzz` fuzzes longer.
+# each fuzzer, a short torture run and the fault sweep's crash points), `make demo` runs the
+# command-line tour. `make crash` runs the fault sweep alone, with its tables (a gate of
+# `make test`), `make fuzz` fuzzes longer.
 # `make install PREFIX=...` installs, `make package` builds the Debian package.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
@@ -83,7 +84,7 @@ torture: build
 	$(BUILD)/tests/varnel32_torture --seconds $(TORTURE_SECONDS)
 
 crash: build
-	$(BUILD)/tests/varnel32_crash_points
+	$(BUILD)/tests/varnel32_tests --gtest_filter='FaultSweep.*'
 
 # The demo runs irlib alone, so irlib (and the library under it) is all it builds.
 demo: $(BUILD)/CMakeCache.txt

@@ -7,6 +7,7 @@
 // beyond what the caller handed over.
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -251,6 +252,20 @@ TEST_F(Boundary, RecordsTooLargeForTheFormatAreRefusedUntouched) {
     const rl::Contents contents = rl::ContentsOf(path);
     ASSERT_EQ(contents.count("big/tv/largest"), 1u);
     EXPECT_EQ(contents.at("big/tv/largest"), rl::FetchImageOf(largest));
+}
+
+// A journal that cannot be made (its name is taken by a folder): a change refuses to
+// start without it, and the file stays as it was.
+TEST_F(Boundary, ChangesWithoutAJournalAreRefusedUntouched) {
+    const std::string path = Library();
+    LibraryHandle* h = Open(path, IRModeWrite);
+    ASSERT_NE(h, nullptr);
+    std::filesystem::create_directory(path + "-journal");
+    const Bytes record = rl::MakeRecord("New", "TV", "N-1", 7, {4});
+    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 0);
+    IRCloseLibrary(h);
+    std::filesystem::remove(path + "-journal");
+    EXPECT_TRUE(Unchanged(path));
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // The fault sweep: every operation that touches a library file is run again and again,
 // failing the 1st, 2nd, 3rd ... platform call of each kind (open, read, write, seek,
-// truncate, allocate, resize; failed and short transfers; a torn write that ends the
-// process, in a forked child) until a run reaches no fault. After each run the result must
-// be the documented failure value, the cursor restored, no handle left, and the file - as
-// the close left it, as it stood had the process died right after the failed call, as the
-// torn write left it - must pass the rule of rl::Broken and keep its invariants. Only a
-// create that failed may leave a file that does not open: nobody had it.
+// truncate, allocate, resize; failed and short transfers) and ending the process (in a
+// forked child) right after its k-th write or halfway through it, until a run reaches no
+// fault. After each run the result must be the documented failure value, the cursor
+// restored, no handle left, and the file - as the close left it, as it stood had the
+// process died right after the failed call, as the ended process left it - must pass the
+// rule of rl::Broken and keep its invariants. Only a create that failed may leave a file
+// that does not open: nobody had it.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,9 +131,11 @@ protected:
                                    FaultCall::Seek, FaultCall::Truncate, FaultCall::Allocate,
                                    FaultCall::Resize};
         for (const FaultCall call : calls) {
-            for (const FaultEffect effect : {FaultEffect::Fail, FaultEffect::Short, FaultEffect::Torn}) {
+            for (const FaultEffect effect :
+                 {FaultEffect::Fail, FaultEffect::Short, FaultEffect::Crash, FaultEffect::Torn}) {
+                const bool dies = effect == FaultEffect::Crash || effect == FaultEffect::Torn;
                 if ((effect == FaultEffect::Short && call != FaultCall::Read && call != FaultCall::Write) ||
-                    (effect == FaultEffect::Torn && call != FaultCall::Write)) {
+                    (dies && call != FaultCall::Write)) {
                     continue;
                 }
                 for (uint32_t k = 1; k < 100000; ++k) {
@@ -158,7 +161,7 @@ private:
         ::unlink((path + "-journal").c_str());
         fi::ClearFaults();
         fi::ClearUiEvents();
-        if (effect == FaultEffect::Torn) return RunTorn(s, k, path, tally);
+        if (effect == FaultEffect::Crash || effect == FaultEffect::Torn) return RunDying(s, effect, k, path, tally);
         Session run{path};
         if (s.setup) s.setup(run);
         const uint32_t callsBefore = fi::CallCount(call);
@@ -219,13 +222,14 @@ private:
         return fired;
     }
 
-    // A torn write ends the process: the session runs in a child, and the file is judged
-    // as the next process finds it. False once the session ran to its end.
-    bool RunTorn(const Scenario& s, uint32_t k, const std::string& path, Tally& tally) {
+    // A process that ends at its k-th write, after all of it or half of it (torn) reached the
+    // file: the session runs in a child, and the file is judged as the next process finds
+    // it. False once the session ran to its end.
+    bool RunDying(const Scenario& s, FaultEffect effect, uint32_t k, const std::string& path, Tally& tally) {
         const int status = RunInChild([&] {
             Session run{path};
             if (s.setup) s.setup(run);
-            fi::InjectFault(FaultCall::Write, k, FaultEffect::Torn);
+            fi::InjectFault(FaultCall::Write, k, effect);
             s.act(run);
             if (s.carryOn) s.carryOn(run);
             if (run.handle != nullptr) IRCloseLibrary(run.handle);
@@ -234,7 +238,9 @@ private:
         if (status != platform::kCrashExitStatus) return false;
         ++tally.runs;
         ++tally.faults;
-        Judge(s, s.name + ", write torn at call " + std::to_string(k), {"torn"}, path, tally);
+        const bool torn = effect == FaultEffect::Torn;
+        Judge(s, s.name + (torn ? ", write torn at call " : ", died after write ") + std::to_string(k),
+              {torn ? "torn" : "died"}, path, tally);
         return true;
     }
 

@@ -168,24 +168,6 @@ std::vector<std::string> KeysOf(const index::CatalogueIndex& tree) {
     return keys;
 }
 
-LibraryHandle* AttachHandle(const std::string& path, uint32_t mode) {
-    auto* h = static_cast<LibraryHandle*>(platform::AllocateZeroed(sizeof(LibraryHandle)));
-    const bool readOnly = (mode & 1u) != 0;
-    h->descriptor = readOnly ? platform::OpenRead(path.c_str()) : platform::OpenWrite(path.c_str());
-    EXPECT_NE(h->descriptor, platform::kNoFile) << "cannot open " << path;
-    std::strncpy(h->path, path.c_str(), kHandlePathSize - 1);
-    h->mode = mode;
-    h->referenceCount = 1;
-    h->extraSpace = 1024;
-    return h;
-}
-
-void DetachHandle(LibraryHandle* handle) {
-    index::FreeCatalogueIndex(handle->index);
-    platform::CloseFile(handle->descriptor);
-    platform::Release(handle);
-}
-
 std::string UiTrace(const void* userCursor) {
     using platform::testing::UiEvent;
     std::string trace;

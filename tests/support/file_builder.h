@@ -1,7 +1,6 @@
 // Library files laid out byte by byte from the format code: sealed record headers, entries,
 // deleted extents listed in free slots, stored index runs and dirty flags, whole or damaged,
-// so that loading, compaction and repair can be checked against files the API cannot make.
-// Also a handle outside the registry, for calling the load, the save and compaction directly.
+// so that opening and repair can be checked against files the API cannot make.
 #pragma once
 
 #include <cstdint>
@@ -68,11 +67,6 @@ std::vector<format::IndexEntry> IndexRunOf(const Bytes& file);
 std::vector<std::string> KeysOf(const index::CatalogueIndex& tree);
 std::vector<std::string> KeysOf(const std::vector<format::IndexEntry>& run);
 std::string KeyOf(const format::IndexEntry& entry);
-
-// A handle on `path` that is not in the registry, for the core's internal operations. Its
-// descriptor is opened with the platform's read or write open, as the mode says.
-LibraryHandle* AttachHandle(const std::string& path, uint32_t mode);
-void DetachHandle(LibraryHandle* handle);
 
 // The user-interface calls recorded since the last ClearUiEvents, one word each:
 // "load" (the wait cursor, id 32514), "wait" and "user" (SetCursor with the wait cursor or

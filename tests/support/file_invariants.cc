@@ -246,35 +246,6 @@ uint32_t UsedSizeOf(const Bytes& remote) {
     return used;
 }
 
-Bytes RecordImageOf(const Bytes& remote, uint16_t capacity) {
-    Bytes image(std::max<size_t>(capacity, UsedSizeOf(remote)), 0);
-    format::RecordHeader h;
-    h.usedSize = static_cast<uint16_t>(UsedSizeOf(remote));
-    h.capacity = capacity;
-    h.entryCount = format::Load16(remote.data() + 2);
-    std::memcpy(h.manufacturer.data(), remote.data() + 4, 21);
-    std::memcpy(h.type.data(), remote.data() + 25, 21);
-    std::memcpy(h.model.data(), remote.data() + 46, 21);
-    const std::span<uint8_t, format::kRecordHeaderSize> head(image.data(),
-                                                             format::kRecordHeaderSize);
-    format::Encode(h, head);
-    format::Seal(format::BlockKind::Record, head);
-    size_t from = 67, to = format::kRecordHeaderSize;
-    for (uint16_t i = 0; i < h.entryCount; ++i) {
-        format::Store32(image.data() + to, format::kEntryMagic);
-        std::memcpy(image.data() + to + 8, remote.data() + from, format::kEntryHeadSize);
-        format::Seal(format::BlockKind::Entry,
-                     std::span<uint8_t>(image.data() + to, format::kEntryHeaderSize));
-        const uint16_t length = format::Load16(remote.data() + from + 3);
-        std::memcpy(image.data() + to + format::kEntryHeaderSize,
-                    remote.data() + from + format::kEntryHeadSize, length);
-        from += format::kEntryHeadSize + length;
-        to += format::kEntryHeaderSize + length;
-    }
-    image.resize(capacity);
-    return image;
-}
-
 Bytes FetchedImageOf(const Bytes& remote) {
     Bytes fetched = remote;
     const uint32_t used = UsedSizeOf(remote);
@@ -349,32 +320,8 @@ int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std
     return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
 }
 
-int32_t ExistsNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
-                    const std::string& model) {
-    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
-    return IRDoesRemoteRecordExist(h, m.data(), t.data(), mo.data());
-}
-
 int32_t WriteBytes(LibraryHandle* h, const Bytes& record) {
     return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
-}
-
-void PatchRecordHeader(Bytes& file, uint32_t offset,
-                       const std::function<void(format::RecordHeader&)>& change) {
-    format::RecordHeader h = DecodeRecordAt(file, offset);
-    change(h);
-    const std::span<uint8_t, format::kRecordHeaderSize> block(file.data() + offset,
-                                                              format::kRecordHeaderSize);
-    format::Encode(h, block);
-    format::Seal(format::BlockKind::Record, block);
-}
-
-void PatchLibraryHeader(Bytes& file, const std::function<void(format::LibraryHeader&)>& change) {
-    format::LibraryHeader h = DecodeHeaderOf(file);
-    change(h);
-    const std::span<uint8_t, format::kHeaderSize> block(file.data(), format::kHeaderSize);
-    format::Encode(h, block);
-    format::Seal(format::BlockKind::Header, block);
 }
 
 }  // namespace varnel32::test

@@ -38,9 +38,6 @@ struct FileView {
 // Names compared the way the library compares them: ASCII letters of either case are equal.
 bool SameName(const char* a, const char* b);
 
-// The on-disk image of `remote` (a RemoteRecord) in an extent of `capacity` bytes: sealed
-// RecordHeader, sealed EntryHeaders with their data, zero bytes after the used size.
-Bytes RecordImageOf(const Bytes& remote, uint16_t capacity);
 // 79 + sum(48 + dataLength): the used size the library stores for `remote`.
 uint32_t UsedSizeOf(const Bytes& remote);
 // What IRFetchRemoteRecord returns for a record written from `remote`: its bytes with the
@@ -70,14 +67,6 @@ std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacture
                                 const std::string& type, const std::string& model);
 int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
                     const std::string& model);
-int32_t ExistsNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
-                    const std::string& model);
 int32_t WriteBytes(LibraryHandle* h, const Bytes& record);
-
-// Decodes the RecordHeader (or LibraryHeader) in `file`, lets `change` edit it, and writes
-// it back sealed, so that a test can give a record a state the library never writes.
-void PatchRecordHeader(Bytes& file, uint32_t offset,
-                       const std::function<void(format::RecordHeader&)>& change);
-void PatchLibraryHeader(Bytes& file, const std::function<void(format::LibraryHeader&)>& change);
 
 }  // namespace varnel32::test

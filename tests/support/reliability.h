@@ -1,7 +1,7 @@
 // What the reliability checks share: record images built from a seed, reading a library's
 // whole contents through the exports, and judging a file after a failure or a crash by one
-// rule (opens clean, or recovers for writing; nothing lost). No GoogleTest here: the crash-point
-// tool, the torture test and the fuzzers link it as well as the test suite.
+// rule (opens clean, or recovers for writing; nothing lost). No GoogleTest here: the
+// torture test and the fuzzers link it as well as the test suite.
 #pragma once
 
 #include <cstdint>

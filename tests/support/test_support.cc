@@ -1,45 +1,33 @@
 // Helpers shared by the tests; see test_support.h.
 #include "support/test_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "format/endian.h"
 #include "library/registry.h"
 
 namespace varnel32::test {
 
+// std::filesystem rather than POSIX calls, so that the suite builds for Windows as well.
 std::string MakeTempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base ? base : "/tmp") + "/varnel32-test-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) std::abort();
-    return buf.data();
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (;;) {
+        const fs::path dir = fs::temp_directory_path() / ("varnel32-test-" + std::to_string(seed()));
+        std::error_code error;
+        if (fs::create_directory(dir, error)) return dir.generic_string();
+        if (error) std::abort();
+    }
 }
 
 void RemoveTree(const std::string& path) {
-    DIR* d = opendir(path.c_str());
-    if (d != nullptr) {
-        while (dirent* e = readdir(d)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            const std::string child = path + "/" + e->d_name;
-            struct stat st;
-            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                RemoveTree(child);
-            } else {
-                unlink(child.c_str());
-            }
-        }
-        closedir(d);
-    }
-    rmdir(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 // One sized read: the model test reads the whole file several times per step.
@@ -58,8 +46,8 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
 }
 
 format::Name Field(const std::string& text) {
@@ -125,11 +113,28 @@ std::vector<LibraryHandle*> Registry() {
     return list;
 }
 
+// Descriptors the process holds: a test must end with as many as it began with, so that a
+// path that forgets to close its file (a refused open, a failed repair) fails whatever test
+// takes it. Only where the system lists them.
+static size_t OpenDescriptorCount() {
+#ifdef __linux__
+    std::error_code error;
+    size_t n = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error))
+        ++n;
+    return n;
+#else
+    return 0;
+#endif
+}
+
 static char g_userCursorToken;
 void* const LibraryTest::kUserCursor = &g_userCursorToken;
 
 void LibraryTest::SetUp() {
     dir_ = MakeTempDir();
+    descriptors_ = OpenDescriptorCount();
     platform::testing::ClearFaults();
     platform::testing::ClearUiEvents();
     platform::testing::SetCurrentCursorForTest(kUserCursor);
@@ -139,6 +144,7 @@ void LibraryTest::TearDown() {
     platform::testing::ClearFaults();
     EXPECT_EQ(platform::testing::CurrentCursor(), kUserCursor) << "a call left the busy cursor up";
     EXPECT_EQ(OpenHandleCount(), 0u) << "a test left a library handle open";
+    EXPECT_EQ(OpenDescriptorCount(), descriptors_) << "a file descriptor was left open";
     RemoveTree(dir_);
 }
 

@@ -60,6 +60,7 @@ protected:
     static void* const kUserCursor;
 
     std::string dir_;
+    size_t descriptors_ = 0;
 };
 
 // Handles currently in the registry, in its order.
