@@ -30,6 +30,20 @@ int OpenShared(const char* path, int flags, int share) {
     return fd < 0 ? kNoFile : fd;
 }
 
+// Writes until done or the system refuses, then acts out a crash or torn write.
+int32_t WriteAll(int fd, const void* buffer, uint32_t count, FaultEffect fault) {
+    const auto* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const int n = ::_write(fd, p + done, count - done);
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) std::_Exit(kCrashExitStatus);
+    if (done == 0 && count > 0) return -1;
+    return static_cast<int32_t>(done);
+}
+
 }  // namespace
 
 int OpenRead(const char* path) { return OpenShared(path, kReadFlags, _SH_DENYWR); }
@@ -52,16 +66,7 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     const FaultEffect fault = TakeFault(FaultCall::Write);
     if (fault == FaultEffect::Fail) return -1;
     if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
-    const auto* p = static_cast<const char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const int n = ::_write(fd, p + done, count - done);
-        if (n <= 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) std::_Exit(kCrashExitStatus);
-    if (done == 0 && count > 0) return -1;
-    return static_cast<int32_t>(done);
+    return WriteAll(fd, buffer, count, fault);
 }
 
 // The C runtime has no positioned transfer: a seek and the transfer, which count as one
@@ -83,16 +88,7 @@ int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count
     if (offset > 0x7FFFFFFFu) return -1;
     const long target = static_cast<long>(offset);
     if (::_lseek(fd, target, SEEK_SET) != target) return -1;
-    const auto* p = static_cast<const char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const int n = ::_write(fd, p + done, count - done);
-        if (n <= 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) std::_Exit(kCrashExitStatus);
-    if (done == 0 && count > 0) return -1;
-    return static_cast<int32_t>(done);
+    return WriteAll(fd, buffer, count, fault);
 }
 
 bool SeekTo(int fd, uint32_t offset) {

@@ -5,7 +5,6 @@
 
 #include "cli.h"
 #include "json.h"
-#include "format/journal_blocks.h"
 #include "scan.h"
 
 namespace irlib {
@@ -247,18 +246,6 @@ private:
     Walk walk_;
     std::map<uint32_t, const ExtentScan*> byOffset_;
 };
-
-// A journal beside the file whose header verifies: a changing call was cut short, and
-// the next open for writing undoes it (reading it through the API is refused until then).
-bool HotJournalBeside(const std::string& file) {
-    std::vector<uint8_t> journal;
-    std::string ignored;
-    fmt::JournalHeader header;
-    return LoadFile(file + "-journal", journal, ignored) && journal.size() >= fmt::kJournalHeaderSize &&
-           fmt::DecodeJournalHeader(std::span<const uint8_t, fmt::kJournalHeaderSize>(journal.data(),
-                                                                                      fmt::kJournalHeaderSize),
-                                    header);
-}
 
 }  // namespace
 

@@ -5,29 +5,12 @@
 #include <set>
 
 #include "cli.h"
-#include "format/journal_blocks.h"
 #include "json.h"
 #include "library.h"
 #include "scan.h"
 #include "signal_codec.h"
 
 namespace irlib {
-namespace {
-
-// A journal beside the file whose header verifies: a changing call was cut short, and
-// the next open for writing undoes it (reading it through the API is refused until then).
-bool HotJournalBeside(const std::string& file) {
-    std::vector<uint8_t> journal;
-    std::string ignored;
-    fmt::JournalHeader header;
-    return LoadFile(file + "-journal", journal, ignored) && journal.size() >= fmt::kJournalHeaderSize &&
-           fmt::DecodeJournalHeader(std::span<const uint8_t, fmt::kJournalHeaderSize>(journal.data(),
-                                                                                      fmt::kJournalHeaderSize),
-                                    header);
-}
-
-}  // namespace
-
 int RunStats(const Args& args) {
     const std::string& file = args.positional[0];
     std::vector<uint8_t> bytes;

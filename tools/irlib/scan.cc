@@ -7,6 +7,7 @@
 
 #include "format/crc32.h"
 #include "format/endian.h"
+#include "format/journal_blocks.h"
 #include "remote_codec.h"
 
 namespace irlib {
@@ -29,6 +30,16 @@ bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string&
         return false;
     }
     return true;
+}
+
+bool HotJournalBeside(const std::string& path) {
+    std::vector<uint8_t> journal;
+    std::string ignored;
+    fmt::JournalHeader header;
+    return LoadFile(path + "-journal", journal, ignored) && journal.size() >= fmt::kJournalHeaderSize &&
+           fmt::DecodeJournalHeader(
+               std::span<const uint8_t, fmt::kJournalHeaderSize>(journal.data(), fmt::kJournalHeaderSize),
+               header);
 }
 
 bool LoadLibraryFile(const std::string& path, std::vector<uint8_t>& bytes,

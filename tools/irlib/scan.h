@@ -25,6 +25,9 @@ struct Violation {
 };
 
 bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+// A journal beside `path` whose header verifies: a changing call was cut short, and the
+// next open for writing undoes it (reading the file through the API is refused until then).
+bool HotJournalBeside(const std::string& path);
 // LoadFile, then the header: false with `error` set when the file cannot be read or its
 // header does not verify; otherwise `header` holds the decoded header.
 bool LoadLibraryFile(const std::string& path, std::vector<uint8_t>& bytes,
