@@ -61,26 +61,6 @@ std::vector<std::string_view> TextLines(std::string_view text) {
     return lines;
 }
 
-std::string_view TrimText(std::string_view s) {
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
-    while (i < line.size()) {
-        while (i < line.size() && space(line[i])) ++i;
-        const size_t start = i;
-        while (i < line.size() && !space(line[i])) ++i;
-        if (i > start) words.push_back(line.substr(start, i - start));
-    }
-    return words;
-}
-
 bool ReadRemotes(Format format, std::string_view text, const std::string& path,
                  std::vector<Remote>& out, std::vector<Problem>& problems) {
     std::string name = path.substr(path.find_last_of('/') + 1);

@@ -59,7 +59,5 @@ std::string WriteCsv(const std::vector<Remote>& remotes, std::vector<Problem>& p
 
 // Text helpers shared by the readers.
 std::vector<std::string_view> TextLines(std::string_view text);
-std::vector<std::string_view> Words(std::string_view line);
-std::string_view TrimText(std::string_view s);
 
 }  // namespace irlib

@@ -9,30 +9,12 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-std::vector<std::string_view> SplitWords(std::string_view s) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && IsSpace(s[i])) ++i;
-        const size_t start = i;
-        while (i < s.size() && !IsSpace(s[i])) ++i;
-        if (i > start) words.push_back(s.substr(start, i - start));
-    }
-    return words;
-}
-
 // "key: value" with the key before the first colon; false for a line without one.
 bool SplitKey(std::string_view line, std::string_view& key, std::string_view& value) {
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) return false;
     key = line.substr(0, colon);
-    value = Trim(line.substr(colon + 1));
+    value = TrimText(line.substr(colon + 1));
     return true;
 }
 
@@ -80,7 +62,7 @@ int HexDigit(char c) {
 }
 
 bool ParseHexBytes(std::string_view s, std::array<uint8_t, 4>& out) {
-    const auto words = SplitWords(s);
+    const auto words = Words(s);
     if (words.size() != 4) return false;
     for (size_t i = 0; i < 4; ++i) {
         if (words[i].size() != 2) return false;
@@ -119,7 +101,7 @@ bool BlockToSignal(const std::vector<std::string_view>& lines, Signal& signal) {
         signal.type = Signal::Type::Raw;
         if (!ParseCanonicalU32(values[2], signal.frequency)) return false;
         if (!ParseDuty(values[3], signal.dutyMillionths, signal.dutyDecimals)) return false;
-        const auto words = SplitWords(values[4]);
+        const auto words = Words(values[4]);
         signal.timings.resize(words.size());
         for (size_t i = 0; i < words.size(); ++i)
             if (!ParseCanonicalU32(words[i], signal.timings[i])) return false;
@@ -149,6 +131,24 @@ void Flush(std::vector<std::string_view>& lines, IrFile& out) {
 
 }  // namespace
 
+std::string_view TrimText(std::string_view s) {
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string_view> Words(std::string_view s) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && IsSpace(s[i])) ++i;
+        const size_t start = i;
+        while (i < s.size() && !IsSpace(s[i])) ++i;
+        if (i > start) words.push_back(s.substr(start, i - start));
+    }
+    return words;
+}
+
 size_t IrFile::SignalCount() const {
     size_t n = 0;
     for (const Item& item : items)
@@ -164,7 +164,7 @@ bool ParseIrFile(std::string_view text, IrFile& out, std::string& error) {
     while (pos <= text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = Trim(text.substr(pos, end - pos));
+        const std::string_view line = TrimText(text.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty()) continue;
         std::string_view key, value;
@@ -182,7 +182,7 @@ bool ParseIrFile(std::string_view text, IrFile& out, std::string& error) {
         if (line[0] == '#') {
             Flush(block, out);
             const std::string_view rest = line.substr(1);
-            if (!Trim(rest).empty()) {
+            if (!TrimText(rest).empty()) {
                 Item comment;
                 comment.kind = Item::Kind::Comment;
                 comment.text = std::string(rest);

@@ -65,6 +65,10 @@ std::string WriteIrFile(const IrFile& file);
 std::string SignalText(const Signal& signal);
 
 // Number spellings shared with the signal codec.
+// Blanks (space, tab, CR, VT, FF) cut from both ends; the words between blanks.
+std::string_view TrimText(std::string_view s);
+std::vector<std::string_view> Words(std::string_view line);
+
 std::string FormatDuty(uint32_t millionths, uint8_t decimals);
 std::string FormatHexBytes(const std::array<uint8_t, 4>& bytes);
 
