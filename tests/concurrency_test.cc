@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "library/handle.h"
+#include "handle/handle.h"
 #include "support/reliability.h"
 #include "support/test_support.h"
 

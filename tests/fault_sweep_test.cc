@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "library/handle.h"
+#include "handle/handle.h"
 #include "support/child_process.h"
 #include "support/file_invariants.h"
 #include "support/reliability.h"

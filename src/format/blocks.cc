@@ -3,12 +3,20 @@
 #include "format/blocks.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "format/crc32.h"
 #include "format/endian.h"
 
 namespace varnel32::format {
+
+// The field table adds up to the block sizes.
+static_assert(kFreeSlotsOffset + kFreeSlotCount * kFreeSlotSize == kHeaderSize);
+static_assert(kRecordModelOffset + NAME_FIELD_SIZE == kRecordHeaderSize);
+static_assert(kEntryHeadOffset + kEntryHeadSize == kEntryHeaderSize);
+static_assert(kIndexRecordOffsetOffset + 4 == kIndexEntrySize);
+static_assert(kHeadNameOffset + NAME_FIELD_SIZE == kEntryHeadSize);
+static_assert(kRemoteModelOffset + NAME_FIELD_SIZE == kRemoteHeadSize);
+
 namespace {
 
 void PutName(uint8_t* out, const Name& name) {
@@ -23,118 +31,118 @@ Name GetName(const uint8_t* in) {
 
 }  // namespace
 
-uint16_t EntryHeader::dataLength() const { return Load16(head.data() + 3); }
+uint16_t EntryHeader::dataLength() const { return Load16(head.data() + kHeadDataLengthOffset); }
 
 void Encode(const LibraryHeader& h, std::span<uint8_t, kHeaderSize> out) {
     uint8_t* p = out.data();
-    Store32(p + 0, h.magic);
-    Store32(p + 4, h.crc);
-    Store32(p + 8, h.reserved);
-    Store32(p + 12, h.recordCount);
-    Store32(p + 16, h.freeSlotCount);
-    Store32(p + 20, h.freeBytes);
-    Store32(p + 24, h.dataEnd);
-    Store32(p + 28, h.kind);
+    Store32(p + kHeaderMagicOffset, h.magic);
+    Store32(p + kHeaderCrcOffset, h.crc);
+    Store32(p + kHeaderReservedOffset, h.reserved);
+    Store32(p + kHeaderRecordCountOffset, h.recordCount);
+    Store32(p + kHeaderFreeSlotCountOffset, h.freeSlotCount);
+    Store32(p + kHeaderFreeBytesOffset, h.freeBytes);
+    Store32(p + kHeaderDataEndOffset, h.dataEnd);
+    Store32(p + kHeaderKindOffset, h.kind);
     Store16(p + kHeaderDirtyOffset, h.dirty);
     for (size_t i = 0; i < kFreeSlotCount; ++i) {
         uint8_t* slot = p + kFreeSlotsOffset + kFreeSlotSize * i;
-        Store32(slot, h.freeSlots[i].offset);
-        Store16(slot + 4, h.freeSlots[i].size);
+        Store32(slot + kFreeSlotOffsetField, h.freeSlots[i].offset);
+        Store16(slot + kFreeSlotSizeField, h.freeSlots[i].size);
     }
 }
 
 LibraryHeader DecodeLibraryHeader(std::span<const uint8_t, kHeaderSize> in) {
     const uint8_t* p = in.data();
     LibraryHeader h;
-    h.magic = Load32(p + 0);
-    h.crc = Load32(p + 4);
-    h.reserved = Load32(p + 8);
-    h.recordCount = Load32(p + 12);
-    h.freeSlotCount = Load32(p + 16);
-    h.freeBytes = Load32(p + 20);
-    h.dataEnd = Load32(p + 24);
-    h.kind = Load32(p + 28);
+    h.magic = Load32(p + kHeaderMagicOffset);
+    h.crc = Load32(p + kHeaderCrcOffset);
+    h.reserved = Load32(p + kHeaderReservedOffset);
+    h.recordCount = Load32(p + kHeaderRecordCountOffset);
+    h.freeSlotCount = Load32(p + kHeaderFreeSlotCountOffset);
+    h.freeBytes = Load32(p + kHeaderFreeBytesOffset);
+    h.dataEnd = Load32(p + kHeaderDataEndOffset);
+    h.kind = Load32(p + kHeaderKindOffset);
     h.dirty = Load16(p + kHeaderDirtyOffset);
     for (size_t i = 0; i < kFreeSlotCount; ++i) {
         const uint8_t* slot = p + kFreeSlotsOffset + kFreeSlotSize * i;
-        h.freeSlots[i].offset = Load32(slot);
-        h.freeSlots[i].size = Load16(slot + 4);
+        h.freeSlots[i].offset = Load32(slot + kFreeSlotOffsetField);
+        h.freeSlots[i].size = Load16(slot + kFreeSlotSizeField);
     }
     return h;
 }
 
 void Encode(const RecordHeader& h, std::span<uint8_t, kRecordHeaderSize> out) {
     uint8_t* p = out.data();
-    Store32(p + 0, h.magic);
-    Store32(p + 4, h.crc);
-    Store16(p + 8, h.usedSize);
-    Store16(p + 10, h.capacity);
-    Store16(p + 12, h.entryCount);
-    Store16(p + 14, h.deleted);
-    PutName(p + 16, h.manufacturer);
-    PutName(p + 37, h.type);
-    PutName(p + 58, h.model);
+    Store32(p + kRecordMagicOffset, h.magic);
+    Store32(p + kRecordCrcOffset, h.crc);
+    Store16(p + kRecordUsedSizeOffset, h.usedSize);
+    Store16(p + kRecordCapacityOffset, h.capacity);
+    Store16(p + kRecordEntryCountOffset, h.entryCount);
+    Store16(p + kRecordDeletedOffset, h.deleted);
+    PutName(p + kRecordManufacturerOffset, h.manufacturer);
+    PutName(p + kRecordTypeOffset, h.type);
+    PutName(p + kRecordModelOffset, h.model);
 }
 
 RecordHeader DecodeRecordHeader(std::span<const uint8_t, kRecordHeaderSize> in) {
     const uint8_t* p = in.data();
     RecordHeader h;
-    h.magic = Load32(p + 0);
-    h.crc = Load32(p + 4);
-    h.usedSize = Load16(p + 8);
-    h.capacity = Load16(p + 10);
-    h.entryCount = Load16(p + 12);
-    h.deleted = Load16(p + 14);
-    h.manufacturer = GetName(p + 16);
-    h.type = GetName(p + 37);
-    h.model = GetName(p + 58);
+    h.magic = Load32(p + kRecordMagicOffset);
+    h.crc = Load32(p + kRecordCrcOffset);
+    h.usedSize = Load16(p + kRecordUsedSizeOffset);
+    h.capacity = Load16(p + kRecordCapacityOffset);
+    h.entryCount = Load16(p + kRecordEntryCountOffset);
+    h.deleted = Load16(p + kRecordDeletedOffset);
+    h.manufacturer = GetName(p + kRecordManufacturerOffset);
+    h.type = GetName(p + kRecordTypeOffset);
+    h.model = GetName(p + kRecordModelOffset);
     return h;
 }
 
 void Encode(const EntryHeader& h, std::span<uint8_t, kEntryHeaderSize> out) {
     uint8_t* p = out.data();
-    Store32(p + 0, h.magic);
-    Store32(p + 4, h.crc);
-    std::copy(h.head.begin(), h.head.end(), p + 8);
+    Store32(p + kEntryMagicOffset, h.magic);
+    Store32(p + kEntryCrcOffset, h.crc);
+    std::copy(h.head.begin(), h.head.end(), p + kEntryHeadOffset);
 }
 
 EntryHeader DecodeEntryHeader(std::span<const uint8_t, kEntryHeaderSize> in) {
     const uint8_t* p = in.data();
     EntryHeader h;
-    h.magic = Load32(p + 0);
-    h.crc = Load32(p + 4);
-    std::copy(p + 8, p + kEntryHeaderSize, h.head.begin());
+    h.magic = Load32(p + kEntryMagicOffset);
+    h.crc = Load32(p + kEntryCrcOffset);
+    std::copy(p + kEntryHeadOffset, p + kEntryHeaderSize, h.head.begin());
     return h;
 }
 
 void Encode(const IndexEntry& e, std::span<uint8_t, kIndexEntrySize> out) {
     uint8_t* p = out.data();
-    Store32(p + 0, e.crc);
-    PutName(p + 4, e.manufacturer);
-    PutName(p + 25, e.type);
-    PutName(p + 46, e.model);
-    Store32(p + 67, e.recordOffset);
+    Store32(p + kIndexCrcOffset, e.crc);
+    PutName(p + kIndexManufacturerOffset, e.manufacturer);
+    PutName(p + kIndexTypeOffset, e.type);
+    PutName(p + kIndexModelOffset, e.model);
+    Store32(p + kIndexRecordOffsetOffset, e.recordOffset);
 }
 
 IndexEntry DecodeIndexEntry(std::span<const uint8_t, kIndexEntrySize> in) {
     const uint8_t* p = in.data();
     IndexEntry e;
-    e.crc = Load32(p + 0);
-    e.manufacturer = GetName(p + 4);
-    e.type = GetName(p + 25);
-    e.model = GetName(p + 46);
-    e.recordOffset = Load32(p + 67);
+    e.crc = Load32(p + kIndexCrcOffset);
+    e.manufacturer = GetName(p + kIndexManufacturerOffset);
+    e.type = GetName(p + kIndexTypeOffset);
+    e.model = GetName(p + kIndexModelOffset);
+    e.recordOffset = Load32(p + kIndexRecordOffsetOffset);
     return e;
 }
 
 BlockShape ShapeOf(BlockKind kind) {
     switch (kind) {
-        case BlockKind::Header: return {kHeaderSize, 4, true, kHeaderMagic};
-        case BlockKind::Record: return {kRecordHeaderSize, 4, true, kRecordMagic};
-        case BlockKind::Entry: return {kEntryHeaderSize, 4, true, kEntryMagic};
+        case BlockKind::Header: return {kHeaderSize, kHeaderCrcOffset, true, kHeaderMagic};
+        case BlockKind::Record: return {kRecordHeaderSize, kRecordCrcOffset, true, kRecordMagic};
+        case BlockKind::Entry: return {kEntryHeaderSize, kEntryCrcOffset, true, kEntryMagic};
         case BlockKind::Index: break;
     }
-    return {kIndexEntrySize, 0, false, 0};
+    return {kIndexEntrySize, kIndexCrcOffset, false, 0};
 }
 
 uint32_t BlockChecksum(BlockKind kind, std::span<const uint8_t> block) {
@@ -157,20 +165,5 @@ bool Verify(BlockKind kind, std::span<const uint8_t> block) {
     if (Load32(block.data() + shape.crcOffset) != BlockChecksum(kind, block)) return false;
     return !shape.hasMagic || Load32(block.data()) == shape.magic;
 }
-
-Name NameFromString(const char* text) {
-    Name name{};
-    for (size_t i = 0; i < NAME_FIELD_SIZE; ++i) {
-        name[i] = text[i];
-        if (text[i] == '\0') break;
-    }
-    return name;
-}
-
-bool HasTerminator(const char* field) {
-    return std::memchr(field, 0, NAME_FIELD_SIZE) != nullptr;
-}
-
-bool HasTerminator(const Name& name) { return HasTerminator(name.data()); }
 
 }  // namespace varnel32::format

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "journal/journal.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
@@ -29,7 +29,7 @@ bool WriteEntries(LibraryHandle* handle, const format::LibraryHeader& header) {
     const auto flush = [&] {
         const uint32_t bytes = filled * static_cast<uint32_t>(format::kIndexEntrySize);
         const std::span<const uint8_t> run(chunk.get(), bytes);
-        if (!format::WriteAt(handle->descriptor, position, run)) return false;
+        if (!io::WriteAt(handle->descriptor, position, run)) return false;
         position += bytes;
         filled = 0;
         return true;
@@ -57,7 +57,7 @@ bool WriteEntries(LibraryHandle* handle, const format::LibraryHeader& header) {
 int LoadCatalogueIndex(LibraryHandle* handle) {
     format::HeaderBytes bytes;
     format::LibraryHeader header;
-    if (!format::ReadHeader(handle->descriptor, bytes, header)) return 0;
+    if (!io::ReadHeader(handle->descriptor, bytes, header)) return 0;
     if (header.recordCount == 0) return 1;
     // The run is read a large chunk at a time and verified entry by entry in memory; a
     // read that comes back short still adds the entries it holds whole, as reading them
@@ -86,7 +86,7 @@ int LoadCatalogueIndex(LibraryHandle* handle) {
 }
 
 int SaveCatalogueIndex(LibraryHandle* handle) {
-    if ((handle->mode & library::kModeWrite) == 0) return 0;
+    if ((handle->mode & IRModeWrite) == 0) return 0;
     format::HeaderBytes bytes;
     format::LibraryHeader header;
     if (!journal::ReadHeader(handle, bytes, header)) return 0;

@@ -4,7 +4,7 @@
 // closed and at the end of a compaction.
 #pragma once
 
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::index {
 

@@ -1,11 +1,12 @@
 // The catalogue queries: listings of one level of the tree as NameList blocks, the
 // existence test, and the release of any block the library returned. They answer from
-// the tree alone and never touch the file.
+// the tree alone and never touch the file. The arguments are valid (the C layer tested
+// them); names are zero-terminated, and those of RecordExists full 21-byte fields.
 #pragma once
 
 #include <cstdint>
 
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::index {
 
@@ -15,8 +16,5 @@ void* ListModels(const LibraryHandle* handle, const char* manufacturer, const ch
 int32_t RecordExists(const LibraryHandle* handle, const char* manufacturer, const char* type,
                      const char* model);
 void FreeResultBlock(void* block);
-
-// Copies a caller's 21-byte name field; false when it holds no terminator.
-bool CopyNameField(const char* field, format::Name& out);
 
 }  // namespace varnel32::index

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "format/endian.h"
 #include "format/journal_blocks.h"
 
@@ -99,7 +99,7 @@ void MarkCovered(JournalState& s, uint32_t begin, uint32_t end, bool& ok) {
 bool Start(LibraryHandle* handle) {
     JournalState& s = handle->journal;
     // A read-only descriptor (both mode bits) takes no writes, and makes no journal either.
-    if ((handle->mode & library::kModeReadOnly) != 0) return false;
+    if ((handle->mode & IRModeReadOnly) != 0) return false;
     if (!s.open) {
         char path[kJournalPathSize];
         if (!JournalPathOf(handle->path, path)) return false;
@@ -176,7 +176,7 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
             } else if (source == Source::Given) {
                 std::memcpy(data, given + (at - givenAt), length);
             } else if (source == Source::File &&
-                       !format::ReadAt(handle->descriptor, at, std::span<uint8_t>(data, length))) {
+                       !io::ReadAt(handle->descriptor, at, std::span<uint8_t>(data, length))) {
                 return false;
             }
             SealEntry(s, entry, data);
@@ -280,7 +280,7 @@ bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::Libra
         bytes = s.cachedHeader;
         header = format::DecodeLibraryHeader(bytes);
     } else {
-        if (!format::ReadHeader(handle->descriptor, bytes, header)) return false;
+        if (!io::ReadHeader(handle->descriptor, bytes, header)) return false;
         s.cachedHeader = bytes;
         s.headerCached = true;
     }
@@ -296,11 +296,11 @@ bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> by
     if (offset < format::kHeaderSize) s.headerCached = false;
     if (!s.active) {
         s.lengthKnown = false;
-        return format::WriteAt(handle->descriptor, offset, bytes);
+        return io::WriteAt(handle->descriptor, offset, bytes);
     }
     const auto length = static_cast<uint32_t>(bytes.size());
     if (!Cover(handle, offset, offset + length, Source::File) || !Flush(s)) return false;
-    if (!format::WriteAt(handle->descriptor, offset, bytes)) return false;
+    if (!io::WriteAt(handle->descriptor, offset, bytes)) return false;
     NoteWritten(handle, offset + length);
     return true;
 }

@@ -10,7 +10,7 @@
 #include <span>
 
 #include "format/blocks.h"
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::journal {
 

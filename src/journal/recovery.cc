@@ -4,7 +4,7 @@
 // open that finds a journal beside the file and by a call that undoes itself.
 #include <cstring>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "format/endian.h"
 #include "format/journal_blocks.h"
 #include "journal/journal.h"
@@ -110,7 +110,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
         position += static_cast<uint32_t>(format::kJournalEntryHeadSize) + format::StoredDataLength(entry);
         if (entry.kind == format::EntryKind::HeaderNote) continue;
         if (entry.kind == format::EntryKind::Zeros) std::memset(data, 0, entry.length);
-        if (!format::WriteAt(libraryFd, entry.offset, std::span<const uint8_t>(data, entry.length))) return false;
+        if (!io::WriteAt(libraryFd, entry.offset, std::span<const uint8_t>(data, entry.length))) return false;
     }
     if (!platform::TruncateTo(libraryFd, journal.originalLength)) return false;
     return !syncFull || platform::SyncFile(libraryFd);

@@ -6,28 +6,17 @@
 namespace varnel32::library {
 
 int32_t IsCommandLibrary(const LibraryHandle* handle) {
-    if (handle == nullptr) return 0;
-    return (handle->kind & kKindInfrared) ? 0 : 1;
+    return (handle->kind & format::kKindInfrared) ? 0 : 1;
 }
 
-int32_t GetFilenameFromHandle(const LibraryHandle* handle, char* buffer) {
-    if (handle == nullptr) {
-        if (buffer != nullptr) buffer[0] = '\0';
-        return 0;
-    }
-    if (buffer == nullptr) return 0;
+void GetFilenameFromHandle(const LibraryHandle* handle, char* buffer) {
     std::memcpy(buffer, handle->path, std::strlen(handle->path) + 1);
-    return 1;
 }
 
-int32_t SetExtraSpaceAmount(LibraryHandle* handle, uint32_t amount) {
-    if (handle == nullptr) return 0;
+void SetExtraSpaceAmount(LibraryHandle* handle, uint32_t amount) {
     handle->extraSpace = static_cast<uint16_t>(amount & 0xFFFFu);
-    return 1;
 }
 
-uint16_t GetExtraSpaceAmount(const LibraryHandle* handle) {
-    return handle == nullptr ? 0xFFFF : handle->extraSpace;
-}
+uint16_t GetExtraSpaceAmount(const LibraryHandle* handle) { return handle->extraSpace; }
 
 }  // namespace varnel32::library

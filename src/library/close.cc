@@ -3,21 +3,20 @@
 // the handle, all under the registry lock.
 #include "index/persistence.h"
 #include "journal/journal.h"
-#include "library/busy_cursor.h"
+#include "host/busy_cursor.h"
 #include "library/lifecycle.h"
 #include "library/registry.h"
 
 namespace varnel32::library {
 
 void CloseLibrary(LibraryHandle* handle) {
-    if (handle == nullptr) return;
-    BusyCursorScope busy;
+    host::BusyCursorScope busy;
     RegistryLock lock;
     if (platform::AtomicDecrement(&handle->referenceCount) != 0) return;
     // A failed save is not reported: it is undone, the header keeps its dirty flag and the
     // next open for writing repairs the file. A tree that a failed compaction left incomplete is never
     // saved, for the same reason.
-    if ((handle->mode & kModeWrite) && handle->modified && !handle->indexIncomplete) {
+    if ((handle->mode & IRModeWrite) && handle->modified && !handle->indexIncomplete) {
         journal::Change change(handle);
         if (index::SaveCatalogueIndex(handle)) change.Commit();
     }

@@ -1,30 +1,20 @@
-// Opening a library file: argument tests, sharing of read-only handles, the exclusive or
-// shared open of the file, the header tests in their fixed order (length, magic, crc,
+// Opening a library file: sharing of read-only handles, the exclusive or shared open of
+// the file, the header tests in their fixed order (length, magic, crc,
 // kind, write protection, dirty), and loading or rebuilding the catalogue. A failed open
 // leaves no handle, no registry change and no open descriptor behind.
 #include <cstring>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "format/endian.h"
 #include "host/open_messages.h"
 #include "index/persistence.h"
 #include "journal/journal.h"
-#include "library/busy_cursor.h"
 #include "library/lifecycle.h"
 #include "library/registry.h"
 #include "maintenance/compact.h"
 
 namespace varnel32::library {
 namespace {
-
-constexpr uint32_t kOpenOk = 0;
-constexpr uint32_t kOpenCannotOpenFile = 1;
-constexpr uint32_t kOpenBadLibrary = 2;
-constexpr uint32_t kOpenWrongKind = 3;
-constexpr uint32_t kOpenBadArgument = 4;
-constexpr uint32_t kOpenOutOfMemory = 5;
-constexpr uint32_t kOpenWriteProtected = 6;
-constexpr uint32_t kOverrideWriteProtection = 1;
 
 struct OpenOutcome {
     LibraryHandle* handle;
@@ -39,32 +29,25 @@ OpenOutcome Refuse(RegistryLock& lock, LibraryHandle* handle, uint32_t status) {
     return {nullptr, status};
 }
 
-OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const char* path,
-                            uint32_t mode, uint32_t options) {
-    BusyCursorScope busy;
-    if (level > 1) return {nullptr, kOpenBadArgument};
-    if ((mode & (kModeReadOnly | kModeWrite)) == 0) return {nullptr, kOpenBadArgument};
-    // The handle keeps a 256-byte copy of the path; a longer one is refused untouched.
-    if (path == nullptr || ::strnlen(path, kHandlePathSize) >= kHandlePathSize) {
-        return {nullptr, kOpenBadArgument};
-    }
-    const bool readOnly = (mode & kModeReadOnly) != 0;
-    const bool write = (mode & kModeWrite) != 0;
+OpenOutcome OpenFile(platform::Window ownerWindow, const char* path, uint32_t mode,
+                     uint32_t options) {
+    const bool readOnly = (mode & IRModeReadOnly) != 0;
+    const bool write = (mode & IRModeWrite) != 0;
 
     RegistryLock lock;
     if (readOnly) {
         if (LibraryHandle* shared = FindShareableHandle(path, mode)) {
             platform::AtomicIncrement(&shared->referenceCount);
-            return {shared, kOpenOk};
+            return {shared, IROpenOk};
         }
     }
     auto* handle = static_cast<LibraryHandle*>(platform::AllocateZeroed(sizeof(LibraryHandle)));
-    if (handle == nullptr) return {nullptr, kOpenOutOfMemory};
+    if (handle == nullptr) return {nullptr, IROpenOutOfMemory};
     handle->descriptor = readOnly ? platform::OpenRead(path) : platform::OpenWrite(path);
     if (handle->descriptor == platform::kNoFile) {
         lock.Leave();
         platform::Release(handle);
-        return {nullptr, kOpenCannotOpenFile};
+        return {nullptr, IROpenCannotOpenFile};
     }
 
     // A journal beside the file is a call that a crash cut short. A writer undoes it first
@@ -76,35 +59,35 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
         platform::CloseFile(handle->descriptor);
         ReleaseHandle(handle);
-        return {nullptr, kOpenBadLibrary};
+        return {nullptr, IROpenBadLibrary};
     }
     if (!write && journal::InspectBeside(path, handle->descriptor) != journal::Found::Nothing) {
         lock.Leave();
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::ReadOnlyRefusal);
         platform::CloseFile(handle->descriptor);
         ReleaseHandle(handle);
-        return {nullptr, kOpenBadLibrary};
+        return {nullptr, IROpenBadLibrary};
     }
 
     // The descriptor stands at the start of the file (the journal code leaves it there).
     format::HeaderBytes bytes;
     const int32_t n = platform::ReadBytes(handle->descriptor, bytes.data(),
                                           static_cast<uint32_t>(bytes.size()));
-    if (n != static_cast<int32_t>(bytes.size())) return Refuse(lock, handle, kOpenBadLibrary);
-    if (format::Load32(bytes.data()) != format::kHeaderMagic) {
-        return Refuse(lock, handle, kOpenBadLibrary);
+    if (n != static_cast<int32_t>(bytes.size())) return Refuse(lock, handle, IROpenBadLibrary);
+    if (format::Load32(bytes.data() + format::kHeaderMagicOffset) != format::kHeaderMagic) {
+        return Refuse(lock, handle, IROpenBadLibrary);
     }
     if (!format::Verify(format::BlockKind::Header, bytes)) {
-        return Refuse(lock, handle, kOpenBadLibrary);
+        return Refuse(lock, handle, IROpenBadLibrary);
     }
     const format::LibraryHeader header = format::DecodeLibraryHeader(bytes);
-    if (((mode & kModeRequireInfrared) && !(header.kind & kKindInfrared)) ||
-        ((mode & kModeRequireKind8) && !(header.kind & kKind8))) {
-        return Refuse(lock, handle, kOpenWrongKind);
+    if (((mode & IRModeRequireInfrared) && !(header.kind & format::kKindInfrared)) ||
+        ((mode & IRModeRequireKind8) && !(header.kind & format::kKind8))) {
+        return Refuse(lock, handle, IROpenWrongKind);
     }
-    if ((header.kind & kKindWriteProtected) && write &&
-        !(options & kOverrideWriteProtection)) {
-        return Refuse(lock, handle, kOpenWriteProtected);
+    if ((header.kind & format::kKindWriteProtected) && write &&
+        !(options & IROpenOverrideWriteProtection)) {
+        return Refuse(lock, handle, IROpenWriteProtected);
     }
 
     std::memcpy(handle->path, path, ::strlen(path) + 1);
@@ -126,7 +109,7 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::ReadOnlyRefusal);
         platform::CloseFile(handle->descriptor);
         ReleaseHandle(handle);
-        return {nullptr, kOpenBadLibrary};
+        return {nullptr, IROpenBadLibrary};
     } else {
         host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryPrompt);
         int repaired = 0;
@@ -148,22 +131,19 @@ OpenOutcome OpenUnderCursor(int32_t level, platform::Window ownerWindow, const c
             host::ShowOpenMessage(ownerWindow, host::OpenMessage::RecoveryFailed);
             platform::CloseFile(handle->descriptor);
             ReleaseHandle(handle);
-            return {nullptr, kOpenBadLibrary};
+            return {nullptr, IROpenBadLibrary};
         }
     }
     AppendHandle(handle);
-    return {handle, kOpenOk};
+    return {handle, IROpenOk};
 }
 
 }  // namespace
 
-LibraryHandle* OpenLibrary(int32_t level, platform::Window ownerWindow, const char* path,
-                           uint32_t mode, uint32_t options, uint32_t* status) {
-    // Without somewhere to put the status there is no way to report anything.
-    if (status == nullptr) return nullptr;
-    const OpenOutcome outcome = OpenUnderCursor(level, ownerWindow, path, mode, options);
-    // The status is written last, after the cursor was restored.
-    *status = outcome.status;
+LibraryHandle* OpenLibrary(platform::Window ownerWindow, const char* path, uint32_t mode,
+                           uint32_t options, uint32_t& status) {
+    const OpenOutcome outcome = OpenFile(ownerWindow, path, mode, options);
+    status = outcome.status;
     return outcome.handle;
 }
 

@@ -1,6 +1,8 @@
 // The registry list: handles in the order they were created, new ones appended at the tail.
 #include "library/registry.h"
 
+#include "library/lifecycle.h"
+
 namespace varnel32::library {
 namespace {
 LibraryHandle* g_head = nullptr;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::library {
 

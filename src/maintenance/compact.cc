@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "journal/journal.h"
 #include "index/persistence.h"
 #include "platform/platform.h"
@@ -47,7 +47,7 @@ struct Window {
         start = at;
         size = 0;
         if (want < count) return false;
-        if (!format::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
+        if (!io::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
         size = want;
         return true;
     }

@@ -4,7 +4,7 @@
 // deletion that fills the free-slot table.
 #pragma once
 
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::maintenance {
 

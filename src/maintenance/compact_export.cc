@@ -1,6 +1,6 @@
-// IRCompactLibrary's core: the mode test comes before the cursor is touched; the walk is
-// one journalled change.
-#include "library/busy_cursor.h"
+// The compaction calls: IRCompactLibrary's walk is one journalled change under the busy
+// cursor; the one that a full free-slot table calls for runs inside the caller's change.
+#include "host/busy_cursor.h"
 #include "journal/journal.h"
 #include "maintenance/compact.h"
 #include "maintenance/maintenance.h"
@@ -8,8 +8,7 @@
 namespace varnel32::maintenance {
 
 int32_t CompactLibrary(LibraryHandle* handle) {
-    if (!library::CanWrite(handle)) return 0;
-    library::BusyCursorScope busy;
+    host::BusyCursorScope busy;
     journal::Change change(handle);
     const uint32_t rebuilds = handle->rebuilds;
     if (CompactLibraryFile(handle) != 0 && change.Commit()) return 1;
@@ -18,6 +17,11 @@ int32_t CompactLibrary(LibraryHandle* handle) {
     change.Undo();
     if (handle->journal.stuck || handle->rebuilds != rebuilds) handle->indexIncomplete = true;
     return 0;
+}
+
+int CompactUnderCursor(LibraryHandle* handle) {
+    host::BusyCursorScope busy;
+    return CompactLibraryFile(handle);
 }
 
 }  // namespace varnel32::maintenance

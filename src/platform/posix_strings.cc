@@ -4,27 +4,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/names.h"
 #include "platform/platform.h"
 
 namespace varnel32::platform {
-namespace {
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
 
-bool NamesEqual(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (Fold(*a) != Fold(*b)) return false;
-        if (*a == '\0') return true;
-    }
-}
+bool NamesEqual(const char* a, const char* b) { return format::NamesEqualFolded(a, b); }
 
 bool PathsEqual(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
-// FNV-1a over the folded bytes: names equal without regard to ASCII case hash alike.
 bool HashName(const char* name, uint32_t& hash) {
-    uint32_t h = 2166136261u;
-    for (; *name != '\0'; ++name) h = (h ^ static_cast<uint8_t>(Fold(*name))) * 16777619u;
-    hash = h;
+    hash = format::FoldedNameHash(name);
     return true;
 }
 

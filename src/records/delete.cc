@@ -1,6 +1,6 @@
 // Deleting a record: found through the index, blanked and listed by the space manager,
 // then its names leave the index. One journalled change: a failure puts the record back.
-#include "index/queries.h"
+#include "format/names.h"
 #include "journal/journal.h"
 #include "records/records.h"
 #include "records/space.h"
@@ -8,20 +8,18 @@
 namespace varnel32::records {
 
 int32_t DeleteRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
-                           const char* model) {
-    if (!library::CanWrite(handle)) return 0;
-    if (manufacturer == nullptr || type == nullptr || model == nullptr) return 0;
+                           const char* model, Compactor compact) {
     if (handle->indexIncomplete) return 0;
     format::Name m, t, mo;
-    if (!index::CopyNameField(manufacturer, m) || !index::CopyNameField(type, t) ||
-        !index::CopyNameField(model, mo)) {
+    if (!format::CopyNameField(manufacturer, m) || !format::CopyNameField(type, t) ||
+        !format::CopyNameField(model, mo)) {
         return 0;
     }
     const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
     if (offset == 0) return 0;
     journal::Change change(handle);
     const uint32_t rebuilds = handle->rebuilds;
-    if (DeleteRecordAtOffset(handle, offset) == DeleteResult::Deleted && change.Commit()) {
+    if (DeleteRecordAtOffset(handle, offset, compact) == DeleteResult::Deleted && change.Commit()) {
         index::RemoveIndexEntry(handle->index, index::MakeKey(m, t, mo, 0));
         return 1;
     }

@@ -7,7 +7,7 @@
 
 #include "format/blocks.h"
 #include "format/endian.h"
-#include "index/queries.h"
+#include "format/names.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
 #include "records/records.h"
@@ -31,12 +31,9 @@ uint32_t ReadUpTo(int fd, uint32_t offset, uint8_t* into, uint32_t count) {
 
 void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
                         const char* model) {
-    if (handle == nullptr || manufacturer == nullptr || type == nullptr || model == nullptr) {
-        return nullptr;
-    }
     format::Name m, t, mo;
-    if (!index::CopyNameField(manufacturer, m) || !index::CopyNameField(type, t) ||
-        !index::CopyNameField(model, mo)) {
+    if (!format::CopyNameField(manufacturer, m) || !format::CopyNameField(type, t) ||
+        !format::CopyNameField(model, mo)) {
         return nullptr;
     }
     const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
@@ -71,7 +68,7 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     // The entries must lie within the stored used size as the file lays them out; checking
     // only the shorter result layout would accept a used size that is 8 bytes per entry and
     // 12 bytes short, and take entry bytes beyond it.
-    size_t position = kRemoteHeadSize;
+    size_t position = format::kRemoteHeadSize;
     size_t stored = format::kRecordHeaderSize;
     for (uint16_t i = 0; i < header.entryCount; ++i) {
         if (stored + format::kEntryHeaderSize > used) return nullptr;
@@ -81,19 +78,18 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
         const size_t length = format::Load16(out + stored + format::kEntryDataLengthOffset);
         const size_t data = stored + format::kEntryHeaderSize;
         if (data + length > used || data + length > available) return nullptr;
-        std::memmove(out + position, out + stored + (format::kEntryHeaderSize - format::kEntryHeadSize),
-                     format::kEntryHeadSize);
+        std::memmove(out + position, out + stored + format::kEntryHeadOffset, format::kEntryHeadSize);
         position += format::kEntryHeadSize;
         std::memmove(out + position, out + data, length);
         position += length;
         stored = data + length;
     }
     std::memset(out + position, 0, used - position);
-    format::Store16(out + 0, header.usedSize);
-    format::Store16(out + 2, header.entryCount);
-    std::copy(header.manufacturer.begin(), header.manufacturer.end(), out + kRemoteManufacturerOffset);
-    std::copy(header.type.begin(), header.type.end(), out + kRemoteTypeOffset);
-    std::copy(header.model.begin(), header.model.end(), out + kRemoteModelOffset);
+    format::Store16(out + format::kRemoteUsedSizeOffset, header.usedSize);
+    format::Store16(out + format::kRemoteEntryCountOffset, header.entryCount);
+    std::copy(header.manufacturer.begin(), header.manufacturer.end(), out + format::kRemoteManufacturerOffset);
+    std::copy(header.type.begin(), header.type.end(), out + format::kRemoteTypeOffset);
+    std::copy(header.model.begin(), header.model.end(), out + format::kRemoteModelOffset);
     return block.Take();
 }
 

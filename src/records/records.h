@@ -1,24 +1,19 @@
-// The record exports behind the C layer: writing a caller's RemoteRecord into the file,
-// fetching one back whole and verified, and deleting one.
+// The record calls behind the C layer: writing a caller's RemoteRecord into the file,
+// fetching one back whole and verified, and deleting one. The arguments are valid (the C
+// layer tested them); write and delete need a handle opened with IRModeWrite.
 #pragma once
 
 #include <cstdint>
 
-#include "library/handle.h"
+#include "handle/handle.h"
+#include "records/space.h"
 
 namespace varnel32::records {
 
-int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record);
+int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record, Compactor compact);
 void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
                         const char* model);
 int32_t DeleteRemoteRecord(LibraryHandle* handle, const char* manufacturer, const char* type,
-                           const char* model);
-
-// Caller-side RemoteRecord layout.
-inline constexpr size_t kRemoteHeadSize = 67;
-inline constexpr size_t kRemoteManufacturerOffset = 4;
-inline constexpr size_t kRemoteTypeOffset = 25;
-inline constexpr size_t kRemoteModelOffset = 46;
-inline constexpr size_t kEntryDataLengthInHead = 3;
+                           const char* model, Compactor compact);
 
 }  // namespace varnel32::records

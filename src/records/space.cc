@@ -4,10 +4,8 @@
 
 #include <algorithm>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "journal/journal.h"
-#include "library/busy_cursor.h"
-#include "maintenance/compact.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
 
@@ -24,13 +22,13 @@ int FirstEmptySlot(const format::LibraryHeader& header) {
 }  // namespace
 
 uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& image,
-                         uint16_t& capacity) {
+                         uint16_t& capacity, Compactor compact) {
     const int fd = handle->descriptor;
     const uint32_t existing = index::FindRecordOffset(handle->index, image.manufacturer.data(),
                                                       image.type.data(), image.model.data());
     if (existing != 0) {
         format::RecordHeader stored;
-        if (!format::ReadRecordHeader(fd, existing, stored)) return 0;
+        if (!io::ReadRecordHeader(fd, existing, stored)) return 0;
         if (stored.capacity >= image.usedSize) {
             capacity = stored.capacity;
             return existing;
@@ -38,7 +36,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
         // The record has to move. Its old extent is released first; when that release did
         // not happen, the record stays where it is and nothing is placed anew, so that no
         // two live extents ever carry the same names.
-        const DeleteResult deleted = DeleteRecordAtOffset(handle, existing);
+        const DeleteResult deleted = DeleteRecordAtOffset(handle, existing, compact);
         if (deleted == DeleteResult::NotListed) return 0;
         index::RemoveIndexEntry(handle->index, index::MakeKey(image.manufacturer, image.type,
                                                               image.model, 0));
@@ -89,7 +87,7 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     return place;
 }
 
-DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact) {
     const int fd = handle->descriptor;
     // One read takes the record header and, for most records, the whole extent, whose
     // bytes the journal needs before the extent is blanked.
@@ -139,9 +137,8 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset) {
     if (!journal::WriteHeader(handle, header)) return DeleteResult::NotListed;
     if (!journal::WriteAt(handle, offset, extent)) return DeleteResult::ListedButFailed;
 
-    if (header.freeSlotCount >= format::kCompactionSlotThreshold) {
-        library::BusyCursorScope busy;
-        if (maintenance::CompactLibraryFile(handle) == 0) return DeleteResult::ListedButFailed;
+    if (header.freeSlotCount >= format::kCompactionSlotThreshold && compact(handle) == 0) {
+        return DeleteResult::ListedButFailed;
     }
     return DeleteResult::Deleted;
 }

@@ -6,15 +6,20 @@
 #include <cstdint>
 
 #include "format/blocks.h"
-#include "library/handle.h"
+#include "handle/handle.h"
 
 namespace varnel32::records {
+
+// Compacts the file when a deletion has filled the free-slot table, within the caller's
+// journalled change: 1 on success, 0 on failure. Space management says when; the caller
+// supplies the compaction (maintenance/), which this layer does not call itself.
+using Compactor = int (*)(LibraryHandle* handle);
 
 // Chooses the place for a record with these names and used size, whose capacity the
 // caller computed. Returns the offset and sets `capacity` to the capacity of the place, or
 // returns 0 on failure.
 uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& image,
-                         uint16_t& capacity);
+                         uint16_t& capacity, Compactor compact);
 
 enum class DeleteResult {
     NotListed,       // failed before the extent was listed as free: the record still counts
@@ -24,7 +29,7 @@ enum class DeleteResult {
 };
 
 // Blanks the extent at `offset` (a record offset from the index) and lists it as free,
-// compacting the file under the busy cursor when this fills the 255th slot.
-DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset);
+// running `compact` when this fills the 255th slot.
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact);
 
 }  // namespace varnel32::records

@@ -4,9 +4,9 @@
 // is one journalled change: a failure puts the file and the tree back as they were.
 #include <algorithm>
 
-#include "format/block_io.h"
+#include "handle/block_io.h"
 #include "format/endian.h"
-#include "index/queries.h"
+#include "format/names.h"
 #include "journal/journal.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
@@ -20,9 +20,9 @@ namespace {
 // fit the 16-bit field. Counted in 32 bits so that no sum wraps.
 uint32_t UsedSizeOf(const uint8_t* record, uint16_t entryCount) {
     uint32_t used = format::kRecordHeaderSize;
-    const uint8_t* entry = record + kRemoteHeadSize;
+    const uint8_t* entry = record + format::kRemoteHeadSize;
     for (uint16_t i = 0; i < entryCount; ++i) {
-        const uint16_t length = format::Load16(entry + kEntryDataLengthInHead);
+        const uint16_t length = format::Load16(entry + format::kHeadDataLengthOffset);
         used += static_cast<uint32_t>(format::kEntryHeaderSize) + length;
         if (used > format::kMaxRecordSize) return 0;
         entry += format::kEntryHeadSize + length;
@@ -32,17 +32,16 @@ uint32_t UsedSizeOf(const uint8_t* record, uint16_t entryCount) {
 
 }  // namespace
 
-int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
-    if (!library::CanWrite(handle) || record == nullptr) return 0;
+int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record, Compactor compact) {
     if (handle->indexIncomplete) return 0;
     format::RecordHeader header;
-    if (!index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteManufacturerOffset),
-                              header.manufacturer) ||
-        !index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteTypeOffset), header.type) ||
-        !index::CopyNameField(reinterpret_cast<const char*>(record + kRemoteModelOffset), header.model)) {
+    const auto name = [record](size_t offset) { return reinterpret_cast<const char*>(record + offset); };
+    if (!format::CopyNameField(name(format::kRemoteManufacturerOffset), header.manufacturer) ||
+        !format::CopyNameField(name(format::kRemoteTypeOffset), header.type) ||
+        !format::CopyNameField(name(format::kRemoteModelOffset), header.model)) {
         return 0;
     }
-    header.entryCount = format::Load16(record + 2);
+    header.entryCount = format::Load16(record + format::kRemoteEntryCountOffset);
     const uint32_t used = UsedSizeOf(record, header.entryCount);
     // Refused before anything is touched: the extent's 16-bit capacity must hold the
     // record and its extra space, or the capacity would wrap below the record's size.
@@ -73,13 +72,13 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
                                                               header.model, 0));
         format::RecordHeader stored;
         handle->indexIncomplete =
-            existing != 0 && (!format::ReadRecordHeader(handle->descriptor, existing, stored) ||
+            existing != 0 && (!io::ReadRecordHeader(handle->descriptor, existing, stored) ||
                               index::AddIndexEntry(handle->index, index::MakeKey(stored.manufacturer, stored.type,
                                                                                  stored.model, existing)) == 0);
         return 0;
     };
     uint16_t placeCapacity = capacity;
-    const uint32_t offset = FindRecordSpace(handle, header, placeCapacity);
+    const uint32_t offset = FindRecordSpace(handle, header, placeCapacity, compact);
     if (offset == 0) return fail();
     const uint16_t writeLength = std::min(capacity, placeCapacity);
 
@@ -88,7 +87,7 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record) {
     const std::span<uint8_t, format::kRecordHeaderSize> head(image.get(), format::kRecordHeaderSize);
     format::Encode(header, head);
     format::Seal(format::BlockKind::Record, head);
-    const uint8_t* source = record + kRemoteHeadSize;
+    const uint8_t* source = record + format::kRemoteHeadSize;
     uint8_t* target = image.get() + format::kRecordHeaderSize;
     for (uint16_t i = 0; i < header.entryCount; ++i) {
         format::EntryHeader entry;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "format/blocks.h"
-#include "index/catalogue.h"
-#include "library/handle.h"
+#include "handle/catalogue.h"
+#include "handle/handle.h"
 #include "support/file_invariants.h"
 
 namespace varnel32::test {

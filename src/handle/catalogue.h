@@ -2,7 +2,8 @@
 // that every open handle owns. Each level is one exact-size array grown one node at a
 // time through the allocation layer; siblings keep the order in which they were added,
 // and a level of more than a few nodes has a hash table of their positions beside it.
-// persistence.h loads and saves it; queries.cc answers the listing exports from it.
+// index/persistence.h loads and saves it; index/queries.cc answers the listing exports from
+// it. It lives beside the handle, which holds it by value.
 #pragma once
 
 #include <cstdint>

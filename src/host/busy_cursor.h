@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-namespace varnel32::library {
+namespace varnel32::host {
 
 class BusyCursorScope {
 public:
@@ -24,4 +24,4 @@ private:
     bool active_ = true;
 };
 
-}  // namespace varnel32::library
+}  // namespace varnel32::host

@@ -1,16 +1,17 @@
 // The library handle: everything one open of a library file owns (descriptor, path copy,
-// catalogue tree, mode, kind, flags, journal) and its link in the process-wide registry. The
-// registry and its lock are in registry.h; the exports that create and release handles
-// are open.cc and close.cc.
+// catalogue tree, mode, kind, flags, journal) and its link in the process-wide registry.
+// Every part of the core works on it; library/ creates, registers and releases handles.
 #pragma once
 
 #include <cstdint>
 
-#include "index/catalogue.h"
-#include "journal/journal_state.h"
+#include "handle/catalogue.h"
+#include "handle/journal_state.h"
 #include "platform/platform.h"
+#include "varnel32.h"
 
 inline constexpr uint32_t kHandlePathSize = 256;
+inline constexpr uint16_t kDefaultExtraSpace = 1024;
 
 // Defined at global scope: varnel32.h declares it there as an opaque struct.
 struct LibraryHandle {
@@ -34,26 +35,3 @@ struct LibraryHandle {
     // The rollback journal beside the file: opened by the first change, removed at close.
     varnel32::journal::JournalState journal;
 };
-
-namespace varnel32::library {
-
-inline constexpr uint16_t kDefaultExtraSpace = 1024;
-
-// Mode word and kind bits, as the exports define them.
-inline constexpr uint32_t kModeReadOnly = 1;
-inline constexpr uint32_t kModeWrite = 2;
-inline constexpr uint32_t kModeRequireInfrared = 4;
-inline constexpr uint32_t kModeRequireKind8 = 8;
-inline constexpr uint32_t kKindWriteProtected = 1;
-inline constexpr uint32_t kKindInfrared = 2;
-inline constexpr uint32_t kKindCommand = 4;
-inline constexpr uint32_t kKind8 = 8;
-
-inline bool CanWrite(const LibraryHandle* handle) {
-    return handle != nullptr && (handle->mode & kModeWrite) != 0;
-}
-
-// Releases the tree and the handle's memory (not its descriptor, not its registration).
-void ReleaseHandle(LibraryHandle* handle);
-
-}  // namespace varnel32::library

@@ -1,5 +1,5 @@
 // What a handle keeps about its rollback journal between and during changing calls. A
-// fresh handle holds it all zero; library/handle.h embeds it, journal.h works on it.
+// fresh handle holds it all zero; handle.h embeds it, journal/journal.h works on it.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // level's name table where it has one and scans the level otherwise; an append resizes
 // the level's block to exactly one more node; a removal shifts the later siblings down, or
 // releases the block when the level empties. Tables follow their level's changes.
-#include "index/catalogue.h"
+#include "handle/catalogue.h"
 
 #include <cstring>
 
