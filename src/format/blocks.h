@@ -102,6 +102,8 @@ inline constexpr uint32_t kKindWriteProtected = IRKindWriteProtected;
 inline constexpr uint32_t kKindInfrared = IRKindInfrared;
 inline constexpr uint32_t kKindCommand = IRKindCommand;
 inline constexpr uint32_t kKind8 = IRKind8;
+// An open takes a path of at most kPathSize - 1 characters: the handle keeps a copy.
+inline constexpr size_t kPathSize = 256;
 
 struct FreeSlot {
     uint32_t offset = 0;  // 0 marks an empty slot

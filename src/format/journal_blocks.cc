@@ -11,6 +11,11 @@
 namespace varnel32::format {
 namespace {
 
+// Both blocks keep their crc at one place, which SealOf skips.
+static_assert(kJournalCrcOffset == kJournalEntryCrcOffset);
+static_assert(kJournalKindOffset + 4 == kJournalHeaderSize);
+static_assert(kJournalEntryLengthOffset + 4 == kJournalEntryHeadSize);
+
 // Stored in the top bits of an entry's length field.
 constexpr uint32_t kZerosFlag = 0x80000000u;
 constexpr uint32_t kHeaderNoteFlag = 0x40000000u;
@@ -20,9 +25,9 @@ uint32_t SealOf(std::span<const uint8_t> prefix, std::span<const uint8_t> head,
                 std::span<const uint8_t> data) {
     static constexpr uint8_t kZeros[4] = {0, 0, 0, 0};
     uint32_t state = Crc32Update(kCrc32Start, prefix);
-    state = Crc32Update(state, head.first(4));
+    state = Crc32Update(state, head.first(kJournalCrcOffset));
     state = Crc32Update(state, kZeros);
-    state = Crc32Update(state, head.subspan(8));
+    state = Crc32Update(state, head.subspan(kJournalCrcOffset + sizeof kZeros));
     return Crc32End(Crc32Update(state, data));
 }
 
@@ -53,25 +58,28 @@ uint32_t EntrySeal(std::span<const uint8_t> head, uint32_t sequence, std::span<c
 
 void EncodeJournalHeader(const JournalHeader& h, std::span<uint8_t, kJournalHeaderSize> out) {
     uint8_t* p = out.data();
-    Store32(p + 0, kJournalMagic);
-    Store32(p + 4, 0);
-    Store16(p + 8, kJournalVersion);
-    Store16(p + 10, 0);
-    Store32(p + 12, h.sequence);
-    Store32(p + 16, h.originalLength);
-    Store32(p + 20, h.headerCrc);
-    Store32(p + 24, h.kind);
-    Store32(p + 4, SealOf({}, out, {}));
+    Store32(p + kJournalMagicOffset, kJournalMagic);
+    Store32(p + kJournalCrcOffset, 0);
+    Store16(p + kJournalVersionOffset, kJournalVersion);
+    Store16(p + kJournalReservedOffset, 0);
+    Store32(p + kJournalSequenceOffset, h.sequence);
+    Store32(p + kJournalOriginalLengthOffset, h.originalLength);
+    Store32(p + kJournalHeaderCrcOffset, h.headerCrc);
+    Store32(p + kJournalKindOffset, h.kind);
+    Store32(p + kJournalCrcOffset, SealOf({}, out, {}));
 }
 
 bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, JournalHeader& h) {
     const uint8_t* p = in.data();
-    if (Load32(p + 4) != SealOf({}, in, {}) || Load32(p) != kJournalMagic) return false;
-    if (Load16(p + 8) != kJournalVersion) return false;
-    h.sequence = Load32(p + 12);
-    h.originalLength = Load32(p + 16);
-    h.headerCrc = Load32(p + 20);
-    h.kind = Load32(p + 24);
+    if (Load32(p + kJournalCrcOffset) != SealOf({}, in, {}) ||
+        Load32(p + kJournalMagicOffset) != kJournalMagic) {
+        return false;
+    }
+    if (Load16(p + kJournalVersionOffset) != kJournalVersion) return false;
+    h.sequence = Load32(p + kJournalSequenceOffset);
+    h.originalLength = Load32(p + kJournalOriginalLengthOffset);
+    h.headerCrc = Load32(p + kJournalHeaderCrcOffset);
+    h.kind = Load32(p + kJournalKindOffset);
     return true;
 }
 
@@ -79,7 +87,7 @@ uint32_t StoredDataLength(const JournalEntry& e) {
     switch (e.kind) {
         case EntryKind::Bytes: return e.length;
         case EntryKind::Zeros: return 0;
-        case EntryKind::HeaderNote: return 4;
+        case EntryKind::HeaderNote: return kHeaderNoteDataSize;
     }
     return 0;
 }
@@ -90,22 +98,22 @@ void EncodeJournalEntry(const JournalEntry& e, uint32_t sequence, std::span<cons
     const uint32_t flags = e.kind == EntryKind::Zeros        ? kZerosFlag
                            : e.kind == EntryKind::HeaderNote ? kHeaderNoteFlag
                                                              : 0;
-    Store32(p + 0, kJournalEntryMagic);
-    Store32(p + 4, 0);
-    Store32(p + 8, e.offset);
-    Store32(p + 12, e.length | flags);
-    Store32(p + 4, EntrySeal(out, sequence, data));
+    Store32(p + kJournalEntryMagicOffset, kJournalEntryMagic);
+    Store32(p + kJournalEntryCrcOffset, 0);
+    Store32(p + kJournalEntryOffsetOffset, e.offset);
+    Store32(p + kJournalEntryLengthOffset, e.length | flags);
+    Store32(p + kJournalEntryCrcOffset, EntrySeal(out, sequence, data));
 }
 
 bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, JournalEntry& e) {
     const uint8_t* p = in.data();
-    if (Load32(p) != kJournalEntryMagic) return false;
-    const uint32_t stored = Load32(p + 12);
+    if (Load32(p + kJournalEntryMagicOffset) != kJournalEntryMagic) return false;
+    const uint32_t stored = Load32(p + kJournalEntryLengthOffset);
     if ((stored & kZerosFlag) != 0 && (stored & kHeaderNoteFlag) != 0) return false;
     e.kind = (stored & kZerosFlag) != 0        ? EntryKind::Zeros
              : (stored & kHeaderNoteFlag) != 0 ? EntryKind::HeaderNote
                                                : EntryKind::Bytes;
-    e.offset = Load32(p + 8);
+    e.offset = Load32(p + kJournalEntryOffsetOffset);
     e.length = stored & kLengthMask;
     if (e.kind == EntryKind::HeaderNote) return e.offset == 0 && e.length == 0;
     return e.length != 0 && e.length <= kJournalEntryMaxData && e.offset <= 0x7FFFFFFFu - e.length;
@@ -113,7 +121,7 @@ bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, 
 
 bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head, uint32_t sequence,
                         std::span<const uint8_t> data) {
-    return Load32(head.data() + 4) == EntrySeal(head, sequence, data);
+    return Load32(head.data() + kJournalEntryCrcOffset) == EntrySeal(head, sequence, data);
 }
 
 }  // namespace varnel32::format

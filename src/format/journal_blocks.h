@@ -19,6 +19,22 @@ inline constexpr size_t kJournalEntryHeadSize = 16;
 // No entry holds more than this many bytes: longer ranges are split.
 inline constexpr uint32_t kJournalEntryMaxData = 0x10000;
 
+// Where each field stands (all u32 unless marked).
+inline constexpr size_t kJournalMagicOffset = 0;
+inline constexpr size_t kJournalCrcOffset = 4;
+inline constexpr size_t kJournalVersionOffset = 8;    // u16, then a u16 of zero
+inline constexpr size_t kJournalReservedOffset = 10;  // u16
+inline constexpr size_t kJournalSequenceOffset = 12;
+inline constexpr size_t kJournalOriginalLengthOffset = 16;
+inline constexpr size_t kJournalHeaderCrcOffset = 20;
+inline constexpr size_t kJournalKindOffset = 24;
+inline constexpr size_t kJournalEntryMagicOffset = 0;
+inline constexpr size_t kJournalEntryCrcOffset = 4;
+inline constexpr size_t kJournalEntryOffsetOffset = 8;
+inline constexpr size_t kJournalEntryLengthOffset = 12;  // the length and the kind flags
+// What a HeaderNote entry holds: the crc field of a library header.
+inline constexpr uint32_t kHeaderNoteDataSize = 4;
+
 struct JournalHeader {
     uint32_t sequence = 0;        // differs between the calls of one journal file
     uint32_t originalLength = 0;  // the library file's length before the call

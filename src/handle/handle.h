@@ -5,12 +5,13 @@
 
 #include <cstdint>
 
+#include "format/blocks.h"
 #include "handle/catalogue.h"
 #include "handle/journal_state.h"
 #include "platform/platform.h"
 #include "varnel32.h"
 
-inline constexpr uint32_t kHandlePathSize = 256;
+inline constexpr uint32_t kHandlePathSize = static_cast<uint32_t>(varnel32::format::kPathSize);
 inline constexpr uint16_t kDefaultExtraSpace = 1024;
 
 // Defined at global scope: varnel32.h declares it there as an opaque struct.

@@ -122,7 +122,7 @@ bool Start(LibraryHandle* handle) {
     ++s.sequence;
     // Three fields of the verified header: decoding all of it would cost more than the call.
     const uint8_t* raw = s.originalHeader.data();
-    const uint32_t dataEnd = format::Load32(raw + 24);
+    const uint32_t dataEnd = format::Load32(raw + format::kHeaderDataEndOffset);
     s.staleFrom = s.length;
     // A dirty file's index is stale: the repair after an undo rebuilds it from the records.
     if (format::Load16(raw + format::kHeaderDirtyOffset) != 0) {
@@ -133,8 +133,8 @@ bool Start(LibraryHandle* handle) {
     format::JournalHeader jh;
     jh.sequence = s.sequence;
     jh.originalLength = s.length;
-    jh.headerCrc = format::Load32(s.originalHeader.data() + 4);
-    jh.kind = format::Load32(raw + 28);
+    jh.headerCrc = format::Load32(s.originalHeader.data() + format::kHeaderCrcOffset);
+    jh.kind = format::Load32(raw + format::kHeaderKindOffset);
     format::EncodeJournalHeader(jh, s.journalHeader);
     std::memcpy(at, s.journalHeader.data(), s.journalHeader.size());
     s.started = true;
@@ -332,7 +332,7 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
         const format::JournalEntry note{format::EntryKind::HeaderNote, 0, 0};
         uint8_t* data = AppendEntry(s, note);
         if (data == nullptr) return false;
-        std::memcpy(data, bytes.data() + 4, 4);
+        std::memcpy(data, bytes.data() + format::kHeaderCrcOffset, 4);
         SealEntry(s, note, data);
     }
     if (!WriteAt(handle, 0, bytes)) return false;

@@ -56,7 +56,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     const Read r = ReadExactly(libraryFd, 0, current.data(), static_cast<uint32_t>(current.size()));
     if (r == Read::Failed) return false;
     const bool currentSealed = r == Read::Whole && format::Verify(format::BlockKind::Header, current);
-    const uint32_t currentCrc = format::Load32(current.data() + 4);
+    const uint32_t currentCrc = format::Load32(current.data() + format::kHeaderCrcOffset);
     uint32_t length = 0;
     if (!platform::FileLength(libraryFd, length)) return false;
 

@@ -80,7 +80,7 @@ std::string ImportPath(const Source& src, const Remote& remote, size_t remotes) 
 
 bool ParseExtraSpace(const Args& args, unsigned long& extra) {
     extra = 0;
-    return !args.Has("--extra-space") || ParseNumber(args.Get("--extra-space"), 65535 - 79, extra);
+    return !args.Has("--extra-space") || ParseNumber(args.Get("--extra-space"), fmt::kMaxRecordSize - fmt::kRecordHeaderSize, extra);
 }
 
 bool NotListed(const std::vector<Shortened>& list, const std::string& level, const std::string& original) {

@@ -31,14 +31,16 @@ std::string HexBytes(std::span<const uint8_t> bytes, size_t max) {
 std::string HeadFieldsText(std::span<const uint8_t, kHeadSize> head) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "b0=%u w1=0x%04x len=%u w5=%u b7=%u w8=0x%04x w10=0x%04x b12..18=",
-                  head[0], HeadU16(head, 1), HeadU16(head, 3), HeadU16(head, 5), head[7],
-                  HeadU16(head, 8), HeadU16(head, 10));
-    return buf + HexBytes(head.subspan(12, 7));
+                  head[fmt::kHeadByte0Offset], HeadU16(head, fmt::kHeadWord1Offset),
+                  HeadU16(head, fmt::kHeadDataLengthOffset), HeadU16(head, fmt::kHeadWord5Offset),
+                  head[fmt::kHeadByte7Offset], HeadU16(head, fmt::kHeadWord8Offset),
+                  HeadU16(head, fmt::kHeadWord10Offset));
+    return buf + HexBytes(head.subspan(fmt::kHeadBytes12Offset, fmt::kHeadBytes12Count));
 }
 
 std::string EntryText(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_t> data) {
     std::string error;
-    if (head[0] == static_cast<uint8_t>(EntryKind::Info)) {
+    if (HeadKind(head) == static_cast<uint8_t>(EntryKind::Info)) {
         RemoteInfo info;
         if (!DecodeInfo(head, data, info, error)) return "undecodable #remote (" + error + "): " + HexBytes(data);
         std::string s = "part " + std::to_string(info.part) + " of " + std::to_string(info.parts);
@@ -75,15 +77,17 @@ std::string EntryText(std::span<const uint8_t, kHeadSize> head, std::span<const 
 
 void EntryJson(Json& out, std::span<const uint8_t, kHeadSize> head, std::span<const uint8_t> data) {
     out.BeginObject();
-    out.Field("kind", EntryKindName(head[0])).Field("name", HeadName(head));
+    out.Field("kind", EntryKindName(HeadKind(head))).Field("name", HeadName(head));
     out.Key("head").BeginObject();
-    out.Field("byte0", head[0]).Field("word1", HeadU16(head, 1)).Field("dataLength", HeadU16(head, 3));
-    out.Field("word5", HeadU16(head, 5)).Field("byte7", head[7]).Field("word8", HeadU16(head, 8));
-    out.Field("word10", HeadU16(head, 10)).Key("bytes12").BeginArray();
-    for (size_t i = 12; i < 19; ++i) out.Number(unsigned{head[i]});
+    out.Field("byte0", head[fmt::kHeadByte0Offset]).Field("word1", HeadU16(head, fmt::kHeadWord1Offset));
+    out.Field("dataLength", HeadU16(head, fmt::kHeadDataLengthOffset));
+    out.Field("word5", HeadU16(head, fmt::kHeadWord5Offset)).Field("byte7", head[fmt::kHeadByte7Offset]);
+    out.Field("word8", HeadU16(head, fmt::kHeadWord8Offset));
+    out.Field("word10", HeadU16(head, fmt::kHeadWord10Offset)).Key("bytes12").BeginArray();
+    for (const uint8_t b : head.subspan(fmt::kHeadBytes12Offset, fmt::kHeadBytes12Count)) out.Number(unsigned{b});
     out.EndArray().EndObject();
     std::string error;
-    if (head[0] == static_cast<uint8_t>(EntryKind::Info)) {
+    if (HeadKind(head) == static_cast<uint8_t>(EntryKind::Info)) {
         RemoteInfo info;
         if (DecodeInfo(head, data, info, error)) {
             out.Key("remote").BeginObject().Field("part", info.part).Field("parts", info.parts);

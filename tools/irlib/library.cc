@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "format/blocks.h"
+#include "names.h"
 #include "varnel32_host.h"
 
 extern "C" {
@@ -40,24 +41,24 @@ std::vector<std::string> Names(NameList* list) {
 
 NameField ToField(const std::string& name) {
     NameField field{};
-    std::memcpy(field.data(), name.data(), name.size() < 20 ? name.size() : 20);
+    std::memcpy(field.data(), name.data(), name.size() < kMaxName ? name.size() : kMaxName);
     return field;
 }
 
 bool PeekHeader(const std::string& path, bool& dirty, uint32_t& kind) {
     std::ifstream in(path, std::ios::binary);
-    varnel32::format::HeaderBytes bytes{};
+    fmt::HeaderBytes bytes{};
     if (!in.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) return false;
-    if (!varnel32::format::Verify(varnel32::format::BlockKind::Header, bytes)) return false;
-    const auto header = varnel32::format::DecodeLibraryHeader(bytes);
+    if (!fmt::Verify(fmt::BlockKind::Header, bytes)) return false;
+    const auto header = fmt::DecodeLibraryHeader(bytes);
     dirty = header.dirty != 0;
     kind = header.kind;
     return true;
 }
 
 bool CreateLibraryFile(const std::string& path, uint32_t kindFlags, std::string& error) {
-    if (path.size() >= 256) {
-        error = "path too long (255 bytes at most)";
+    if (path.size() >= fmt::kPathSize) {
+        error = "path too long (" + std::to_string(fmt::kPathSize - 1) + " bytes at most)";
         return false;
     }
     if (!IRCreateLibrary(0, path.c_str(), kindFlags)) {
@@ -84,8 +85,8 @@ bool Library::Open(const std::string& path, Access access, bool overrideProtecti
                                         : "no such file";
         return false;
     }
-    if (path.size() >= 256) {
-        error = "path too long (255 bytes at most)";
+    if (path.size() >= fmt::kPathSize) {
+        error = "path too long (" + std::to_string(fmt::kPathSize - 1) + " bytes at most)";
         return false;
     }
     bool dirty = false;

@@ -7,9 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "format/names.h"
+
 namespace irlib {
 
-inline constexpr size_t kMaxName = 20;
+namespace fmt = varnel32::format;
+
+inline constexpr size_t kMaxName = fmt::NAME_FIELD_SIZE - 1;
 // The manufacturer (or type) of a file that sits too high in the tree to have one.
 inline constexpr std::string_view kNoName = "(none)";
 

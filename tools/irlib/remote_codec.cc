@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "format/endian.h"
+
 namespace irlib {
 namespace {
 
@@ -28,11 +30,10 @@ std::vector<uint8_t> BuildRecordImage(const CatalogueNames& names,
     size_t size = kRemoteRecordHeadSize;
     for (const Entry& e : entries) size += kHeadSize + e.data.size();
     std::vector<uint8_t> image(size, 0);
-    image[2] = static_cast<uint8_t>(entries.size());
-    image[3] = static_cast<uint8_t>(entries.size() >> 8);
-    CopyName(image, 4, names.manufacturer);
-    CopyName(image, 25, names.type);
-    CopyName(image, 46, names.model);
+    fmt::Store16(image.data() + fmt::kRemoteEntryCountOffset, static_cast<uint16_t>(entries.size()));
+    CopyName(image, fmt::kRemoteManufacturerOffset, names.manufacturer);
+    CopyName(image, fmt::kRemoteTypeOffset, names.type);
+    CopyName(image, fmt::kRemoteModelOffset, names.model);
     size_t pos = kRemoteRecordHeadSize;
     for (const Entry& e : entries) {
         std::memcpy(image.data() + pos, e.head.data(), kHeadSize);
@@ -75,10 +76,10 @@ bool SplitRecordImage(std::span<const uint8_t> image, CatalogueNames& names,
         error = "record shorter than its head";
         return false;
     }
-    names.manufacturer = ReadName(image, 4);
-    names.type = ReadName(image, 25);
-    names.model = ReadName(image, 46);
-    const size_t count = static_cast<size_t>(image[2] | (image[3] << 8));
+    names.manufacturer = ReadName(image, fmt::kRemoteManufacturerOffset);
+    names.type = ReadName(image, fmt::kRemoteTypeOffset);
+    names.model = ReadName(image, fmt::kRemoteModelOffset);
+    const size_t count = fmt::Load16(image.data() + fmt::kRemoteEntryCountOffset);
     size_t pos = kRemoteRecordHeadSize;
     for (size_t i = 0; i < count; ++i) {
         if (image.size() - pos < kHeadSize) {

@@ -14,8 +14,8 @@
 
 namespace irlib {
 
-inline constexpr size_t kMaxRecordSize = 65535;
-inline constexpr size_t kRemoteRecordHeadSize = 67;
+inline constexpr size_t kMaxRecordSize = fmt::kMaxRecordSize;
+inline constexpr size_t kRemoteRecordHeadSize = fmt::kRemoteHeadSize;
 
 // The bytes a record with these entries takes in the file (its used size).
 size_t StoredSize(const std::vector<Entry>& entries);

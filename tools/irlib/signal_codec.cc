@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "format/endian.h"
 #include "names.h"
 
 namespace irlib {
@@ -19,12 +20,11 @@ enum InfoTag : uint8_t {
 };
 
 void Put16(std::array<uint8_t, kHeadSize>& head, size_t offset, uint16_t v) {
-    head[offset] = static_cast<uint8_t>(v);
-    head[offset + 1] = static_cast<uint8_t>(v >> 8);
+    fmt::Store16(head.data() + offset, v);
 }
 
 void Put32(std::array<uint8_t, kHeadSize>& head, size_t offset, uint32_t v) {
-    for (size_t i = 0; i < 4; ++i) head[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+    fmt::Store32(head.data() + offset, v);
 }
 
 void PutBytes(std::vector<uint8_t>& out, std::string_view s) {
@@ -51,7 +51,7 @@ void PutName(Entry& e, std::string_view name, std::string* shortenedFrom) {
     if (const size_t nul = field.find('\0'); nul != std::string::npos) field.resize(nul);
     std::memcpy(e.head.data() + kHeadNameOffset, field.data(), field.size());
     if (NeedsFullName(name)) {
-        Put16(e.head, 1, static_cast<uint16_t>(HeadU16(e.head, 1) | kFlagLongName));
+        Put16(e.head, kHeadFlagsOffset, static_cast<uint16_t>(HeadU16(e.head, kHeadFlagsOffset) | kFlagLongName));
         PutBytes(e.data, name);
         if (shortenedFrom) *shortenedFrom = std::string(name);
     }
@@ -67,7 +67,7 @@ void Finish(Entry& e) {
 // The name of an entry: the full one from the data when the flag says so.
 bool TakeName(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_t> data,
               size_t& pos, std::string& name) {
-    if (HeadU16(head, 1) & kFlagLongName) return GetBytes(data, pos, name);
+    if (HeadU16(head, kHeadFlagsOffset) & kFlagLongName) return GetBytes(data, pos, name);
     name = HeadName(head);
     return true;
 }
@@ -87,7 +87,7 @@ const std::vector<std::string>& ProtocolTable() {
     return table;
 }
 
-uint8_t HeadKind(std::span<const uint8_t, kHeadSize> head) { return head[0]; }
+uint8_t HeadKind(std::span<const uint8_t, kHeadSize> head) { return head[kHeadKindOffset]; }
 
 std::string HeadName(std::span<const uint8_t, kHeadSize> head) {
     const char* p = reinterpret_cast<const char*>(head.data() + kHeadNameOffset);
@@ -95,13 +95,11 @@ std::string HeadName(std::span<const uint8_t, kHeadSize> head) {
 }
 
 uint16_t HeadU16(std::span<const uint8_t, kHeadSize> head, size_t offset) {
-    return static_cast<uint16_t>(head[offset] | (head[offset + 1] << 8));
+    return fmt::Load16(head.data() + offset);
 }
 
 uint32_t HeadU32(std::span<const uint8_t, kHeadSize> head, size_t offset) {
-    return static_cast<uint32_t>(head[offset]) | (static_cast<uint32_t>(head[offset + 1]) << 8) |
-           (static_cast<uint32_t>(head[offset + 2]) << 16) |
-           (static_cast<uint32_t>(head[offset + 3]) << 24);
+    return fmt::Load32(head.data() + offset);
 }
 
 void PutVarint(std::vector<uint8_t>& out, uint32_t value) {
@@ -132,38 +130,38 @@ Entry EncodeItem(const Item& item, std::string* shortenedFrom) {
     Entry e;
     switch (item.kind) {
     case Item::Kind::Comment:
-        e.head[0] = static_cast<uint8_t>(EntryKind::Comment);
+        e.head[kHeadKindOffset] = static_cast<uint8_t>(EntryKind::Comment);
         e.data.assign(item.text.begin(), item.text.end());
         break;
     case Item::Kind::Verbatim:
-        e.head[0] = static_cast<uint8_t>(EntryKind::Verbatim);
+        e.head[kHeadKindOffset] = static_cast<uint8_t>(EntryKind::Verbatim);
         PutName(e, item.name, shortenedFrom);
         e.data.insert(e.data.end(), item.text.begin(), item.text.end());
         break;
     case Item::Kind::Signal: {
         const Signal& s = item.signal;
         if (s.type == Signal::Type::Parsed) {
-            e.head[0] = static_cast<uint8_t>(EntryKind::Parsed);
+            e.head[kHeadKindOffset] = static_cast<uint8_t>(EntryKind::Parsed);
             PutName(e, s.name, shortenedFrom);
             const auto& table = ProtocolTable();
             uint16_t code = 0;
             for (size_t i = 1; i < table.size(); ++i)
                 if (table[i] == s.protocol) code = static_cast<uint16_t>(i);
-            Put16(e.head, 5, code);
+            Put16(e.head, kHeadProtocolCodeOffset, code);
             if (code == 0) {
-                Put16(e.head, 1, static_cast<uint16_t>(HeadU16(e.head, 1) | kFlagProtocolText));
+                Put16(e.head, kHeadFlagsOffset, static_cast<uint16_t>(HeadU16(e.head, kHeadFlagsOffset) | kFlagProtocolText));
                 PutBytes(e.data, s.protocol);
             }
-            std::memcpy(e.head.data() + 8, s.address.data(), 4);
-            std::memcpy(e.head.data() + 12, s.command.data(), 4);
+            std::memcpy(e.head.data() + kHeadAddressOffset, s.address.data(), s.address.size());
+            std::memcpy(e.head.data() + kHeadCommandOffset, s.command.data(), s.command.size());
         } else {
-            e.head[0] = static_cast<uint8_t>(EntryKind::Raw);
+            e.head[kHeadKindOffset] = static_cast<uint8_t>(EntryKind::Raw);
             PutName(e, s.name, shortenedFrom);
-            Put16(e.head, 5,
+            Put16(e.head, kHeadTimingCountOffset,
                   static_cast<uint16_t>(s.timings.size() > 0xFFFF ? 0xFFFF : s.timings.size()));
-            e.head[7] = s.dutyDecimals;
-            Put32(e.head, 8, s.frequency);
-            Put32(e.head, 12, s.dutyMillionths);
+            e.head[kHeadDutyDecimalsOffset] = s.dutyDecimals;
+            Put32(e.head, kHeadFrequencyOffset, s.frequency);
+            Put32(e.head, kHeadDutyOffset, s.dutyMillionths);
             for (uint32_t t : s.timings) PutVarint(e.data, t);
         }
         break;
@@ -176,9 +174,9 @@ Entry EncodeItem(const Item& item, std::string* shortenedFrom) {
 bool DecodeItem(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_t> data,
                 Item& out, std::string& error) {
     out = Item{};
-    const uint16_t flags = HeadU16(head, 1);
+    const uint16_t flags = HeadU16(head, kHeadFlagsOffset);
     size_t pos = 0;
-    switch (static_cast<EntryKind>(head[0])) {
+    switch (static_cast<EntryKind>(HeadKind(head))) {
     case EntryKind::Comment:
         if (flags) return Fail(error, "comment with unknown flags");
         out.kind = Item::Kind::Comment;
@@ -196,7 +194,7 @@ bool DecodeItem(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_
         Signal& s = out.signal;
         s.type = Signal::Type::Parsed;
         if (!TakeName(head, data, pos, s.name)) return Fail(error, "name runs past the data");
-        const uint16_t code = HeadU16(head, 5);
+        const uint16_t code = HeadU16(head, kHeadProtocolCodeOffset);
         if (flags & kFlagProtocolText) {
             if (code != 0) return Fail(error, "protocol given twice");
             if (!GetBytes(data, pos, s.protocol)) return Fail(error, "protocol runs past the data");
@@ -206,8 +204,8 @@ bool DecodeItem(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_
             s.protocol = ProtocolTable()[code];
         }
         if (pos != data.size()) return Fail(error, "bytes left over after the signal");
-        std::memcpy(s.address.data(), head.data() + 8, 4);
-        std::memcpy(s.command.data(), head.data() + 12, 4);
+        std::memcpy(s.address.data(), head.data() + kHeadAddressOffset, s.address.size());
+        std::memcpy(s.command.data(), head.data() + kHeadCommandOffset, s.command.size());
         return true;
     }
     case EntryKind::Raw: {
@@ -215,16 +213,16 @@ bool DecodeItem(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_
         Signal& s = out.signal;
         s.type = Signal::Type::Raw;
         if (!TakeName(head, data, pos, s.name)) return Fail(error, "name runs past the data");
-        s.frequency = HeadU32(head, 8);
-        s.dutyMillionths = HeadU32(head, 12);
-        s.dutyDecimals = head[7];
+        s.frequency = HeadU32(head, kHeadFrequencyOffset);
+        s.dutyMillionths = HeadU32(head, kHeadDutyOffset);
+        s.dutyDecimals = head[kHeadDutyDecimalsOffset];
         if (s.dutyDecimals > 6) return Fail(error, "duty cycle with more than 6 decimals");
         while (pos < data.size()) {
             uint32_t t = 0;
             if (!GetVarint(data, pos, t)) return Fail(error, "timing runs past the data");
             s.timings.push_back(t);
         }
-        const uint16_t count = HeadU16(head, 5);
+        const uint16_t count = HeadU16(head, kHeadTimingCountOffset);
         if (count != 0xFFFF && count != s.timings.size())
             return Fail(error, "timing count " + std::to_string(count) + " but " +
                                    std::to_string(s.timings.size()) + " timings");
@@ -233,14 +231,14 @@ bool DecodeItem(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_
     case EntryKind::Info:
         return Fail(error, "a #remote entry is not a signal");
     }
-    return Fail(error, "entry kind " + std::to_string(head[0]) + " is not an IR signal");
+    return Fail(error, "entry kind " + std::to_string(HeadKind(head)) + " is not an IR signal");
 }
 
 Entry EncodeInfo(const RemoteInfo& info) {
     Entry e;
-    e.head[0] = static_cast<uint8_t>(EntryKind::Info);
-    Put16(e.head, 5, info.part);
-    Put16(e.head, 8, info.parts);
+    e.head[kHeadKindOffset] = static_cast<uint8_t>(EntryKind::Info);
+    Put16(e.head, kHeadPartOffset, info.part);
+    Put16(e.head, kHeadPartsOffset, info.parts);
     std::memcpy(e.head.data() + kHeadNameOffset, kInfoEntryName, sizeof kInfoEntryName - 1);
     auto tag = [&](InfoTag t, const std::string& value) {
         e.data.push_back(t);
@@ -259,9 +257,9 @@ Entry EncodeInfo(const RemoteInfo& info) {
 bool DecodeInfo(std::span<const uint8_t, kHeadSize> head, std::span<const uint8_t> data,
                 RemoteInfo& out, std::string& error) {
     out = RemoteInfo{};
-    if (head[0] != static_cast<uint8_t>(EntryKind::Info)) return Fail(error, "not a #remote entry");
-    out.part = HeadU16(head, 5);
-    out.parts = HeadU16(head, 8);
+    if (HeadKind(head) != static_cast<uint8_t>(EntryKind::Info)) return Fail(error, "not a #remote entry");
+    out.part = HeadU16(head, kHeadPartOffset);
+    out.parts = HeadU16(head, kHeadPartsOffset);
     if (out.part == 0 || out.part > out.parts) return Fail(error, "part number out of range");
     size_t pos = 0;
     while (pos < data.size()) {

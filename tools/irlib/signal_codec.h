@@ -1,5 +1,5 @@
 // One signal (or comment, or verbatim block) of a .ir file as one RecordEntry of a library
-// record: the button name in the 21-byte name field at head offset 19, the signal's numbers
+// record: the button name in the head's 21-byte name field, the signal's numbers
 // in the other head fields and its timings in the entry data. Also the "#remote" entry that
 // carries what the record's names cannot: original long names, the file's path, its header
 // lines and, for a remote split over several records, which part this is.
@@ -12,15 +12,32 @@
 #include <string>
 #include <vector>
 
+#include "format/blocks.h"
 #include "irfile.h"
 
 namespace irlib {
 
-inline constexpr size_t kHeadSize = 40;
-inline constexpr size_t kHeadNameOffset = 19;
-inline constexpr size_t kHeadDataLengthOffset = 3;
-inline constexpr size_t kStoredEntryOverhead = 48;  // EntryHeader on disk: 8 + the head
-inline constexpr size_t kStoredRecordOverhead = 79;
+namespace fmt = varnel32::format;
+
+inline constexpr size_t kHeadSize = fmt::kEntryHeadSize;
+inline constexpr size_t kHeadNameOffset = fmt::kHeadNameOffset;
+inline constexpr size_t kHeadDataLengthOffset = fmt::kHeadDataLengthOffset;
+inline constexpr size_t kStoredEntryOverhead = fmt::kEntryHeaderSize;  // EntryHeader on disk
+inline constexpr size_t kStoredRecordOverhead = fmt::kRecordHeaderSize;
+
+// What a signal keeps in the head's fields besides its name (fields named by position in
+// the format): one field serves different kinds of entry.
+inline constexpr size_t kHeadKindOffset = fmt::kHeadByte0Offset;          // EntryKind
+inline constexpr size_t kHeadFlagsOffset = fmt::kHeadWord1Offset;         // kFlag... bits
+inline constexpr size_t kHeadProtocolCodeOffset = fmt::kHeadWord5Offset;  // parsed
+inline constexpr size_t kHeadTimingCountOffset = fmt::kHeadWord5Offset;   // raw
+inline constexpr size_t kHeadPartOffset = fmt::kHeadWord5Offset;          // #remote
+inline constexpr size_t kHeadDutyDecimalsOffset = fmt::kHeadByte7Offset;  // raw, u8
+inline constexpr size_t kHeadAddressOffset = fmt::kHeadWord8Offset;       // parsed, 4 bytes
+inline constexpr size_t kHeadFrequencyOffset = fmt::kHeadWord8Offset;     // raw, u32
+inline constexpr size_t kHeadPartsOffset = fmt::kHeadWord8Offset;         // #remote, u16
+inline constexpr size_t kHeadCommandOffset = fmt::kHeadBytes12Offset;     // parsed, 4 bytes
+inline constexpr size_t kHeadDutyOffset = fmt::kHeadBytes12Offset;        // raw, u32
 
 // Head byte 0. Values are stored in files and never change meaning.
 enum class EntryKind : uint8_t { Parsed = 1, Raw = 2, Comment = 3, Verbatim = 4, Info = 0x10 };
