@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "codes.h"
 #include "json.h"
+#include "names.h"
 #include "pronto.h"
 
 namespace irlib {
@@ -31,10 +32,10 @@ bool ParseValue(const std::string& s, uint32_t& out) {
     return true;
 }
 
-// '*' and '?' wildcards, letters compared without case.
+// '*' and '?' wildcards, ASCII letters compared without case, as the library compares names.
 bool Glob(std::string_view pattern, std::string_view text) {
     size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-    auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); };
+    auto same = [](char a, char b) { return fmt::FoldCase(a) == fmt::FoldCase(b); };
     while (t < text.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], text[t]))) {
             ++p, ++t;
