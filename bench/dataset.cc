@@ -10,17 +10,25 @@
 #include <random>
 #include <set>
 
+#include "format/blocks.h"
 #include "stores.h"
 #include "varnel32.h"
 
 namespace bench {
 namespace {
 
-constexpr size_t kHead = IR_RECORD_ENTRIES_OFFSET;
-constexpr size_t kEntryHead = IR_ENTRY_HEAD_SIZE;
+namespace fmt = varnel32::format;
+
+constexpr size_t kHead = fmt::kRemoteHeadSize;
+constexpr size_t kEntryHead = fmt::kEntryHeadSize;
+constexpr size_t kMaxName = fmt::NAME_FIELD_SIZE - 1;
+// The extra space a new handle gives every record it writes.
+constexpr size_t kExtraSpace = 1024;
+// The size of a synthetic record in the file: five entries of 30 bytes.
+constexpr size_t kSyntheticUsed = fmt::kRecordHeaderSize + 5 * (fmt::kEntryHeaderSize + 30);
 
 void PutName(std::vector<uint8_t>& image, size_t offset, const std::string& name) {
-    std::memcpy(image.data() + offset, name.data(), std::min<size_t>(name.size(), 20));
+    std::memcpy(image.data() + offset, name.data(), std::min<size_t>(name.size(), kMaxName));
 }
 
 // Each entry's data grows by 30% (repeating its own bytes), unless the record would then
@@ -28,7 +36,7 @@ void PutName(std::vector<uint8_t>& image, size_t offset, const std::string& name
 std::vector<uint8_t> Grown(const std::vector<uint8_t>& image) {
     const unsigned count = IR_GET16(image.data() + IR_RECORD_ENTRY_COUNT_OFFSET);
     std::vector<uint8_t> out(image.begin(), image.begin() + kHead);
-    size_t at = kHead, used = 79;
+    size_t at = kHead, used = fmt::kRecordHeaderSize;
     for (unsigned e = 0; e < count; ++e) {
         const unsigned length = IR_GET16(image.data() + at + IR_ENTRY_DATA_LENGTH_OFFSET);
         const unsigned longer = length + length * 3 / 10;
@@ -37,10 +45,10 @@ std::vector<uint8_t> Grown(const std::vector<uint8_t>& image) {
                    image.begin() + static_cast<long>(at + kEntryHead + length));
         for (unsigned i = length; i < longer; ++i) out.push_back(image[at + kEntryHead + i % length]);
         IR_PUT16(out.data() + head + IR_ENTRY_DATA_LENGTH_OFFSET, longer);
-        used += 48 + longer;
+        used += fmt::kEntryHeaderSize + longer;
         at += kEntryHead + length;
     }
-    if (used + 1024 > 65535) return image;
+    if (used + kExtraSpace > fmt::kMaxRecordSize) return image;
     IR_PUT16(out.data() + IR_RECORD_USED_SIZE_OFFSET, used);
     out.resize(used, 0);
     return out;
@@ -52,7 +60,7 @@ std::vector<std::string> Names(NameList* list) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(list);
     const unsigned count = IR_GET16(bytes);
     for (unsigned i = 0; i < count; ++i) {
-        names.emplace_back(reinterpret_cast<const char*>(bytes + IR_NAMELIST_NAMES_OFFSET + 21 * i));
+        names.emplace_back(reinterpret_cast<const char*>(bytes + fmt::kNameListNamesOffset + fmt::NAME_FIELD_SIZE * i));
     }
     IRFreeModels(list);
     return names;
@@ -60,7 +68,7 @@ std::vector<std::string> Names(NameList* list) {
 
 void Field(char* field, const std::string& name) {
     std::memset(field, 0, IR_NAME_FIELD_SIZE);
-    std::memcpy(field, name.data(), std::min<size_t>(name.size(), 20));
+    std::memcpy(field, name.data(), std::min<size_t>(name.size(), kMaxName));
 }
 
 // One listing of the manufacturers, one of types per manufacturer, one of models per type.
@@ -96,7 +104,7 @@ Dataset SyntheticDataset(size_t count) {
         std::snprintf(text, sizeof text, "Model%07zu", i);
         r.model = text;
         r.image.assign(kHead, 0);
-        IR_PUT16(r.image.data() + IR_RECORD_USED_SIZE_OFFSET, 79 + 5 * (48 + 30));
+        IR_PUT16(r.image.data() + IR_RECORD_USED_SIZE_OFFSET, kSyntheticUsed);
         IR_PUT16(r.image.data() + IR_RECORD_ENTRY_COUNT_OFFSET, 5);
         PutName(r.image, IR_RECORD_MANUFACTURER_OFFSET, r.manufacturer);
         PutName(r.image, IR_RECORD_TYPE_OFFSET, r.type);
@@ -108,7 +116,7 @@ Dataset SyntheticDataset(size_t count) {
             r.image.insert(r.image.end(), head.begin(), head.end());
             for (int b = 0; b < 30; ++b) r.image.push_back(static_cast<uint8_t>(random()));
         }
-        r.image.resize(79 + 5 * (48 + 30), 0);
+        r.image.resize(kSyntheticUsed, 0);
         r.grown = Grown(r.image);
         set.records.push_back(std::move(r));
     }
@@ -147,7 +155,7 @@ bool SampleDataset(const std::string& directory, const std::string& irlib, const
         const auto types = Names(IRFindAllTypes(h, m.c_str()));
         for (const std::string& t : types) {
             for (const std::string& mo : Names(IRFindAllModels(h, m.c_str(), t.c_str()))) {
-                char fm[21], ft[21], fmo[21];
+                char fm[fmt::NAME_FIELD_SIZE], ft[fmt::NAME_FIELD_SIZE], fmo[fmt::NAME_FIELD_SIZE];
                 Field(fm, m);
                 Field(ft, t);
                 Field(fmo, mo);
@@ -158,7 +166,7 @@ bool SampleDataset(const std::string& directory, const std::string& irlib, const
                 IRFreeRemoteRecord(fetched);
                 // irlib packs large remotes without extra space; the stores write with
                 // the default 1024 bytes, which such a record would not fit.
-                if (r.image.size() + 1024 > 65535) continue;
+                if (r.image.size() + kExtraSpace > fmt::kMaxRecordSize) continue;
                 r.grown = Grown(r.image);
                 out.records.push_back(std::move(r));
             }

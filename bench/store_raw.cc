@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <unordered_map>
 
+#include "format/blocks.h"
 #include "stores.h"
 
 namespace bench {
@@ -135,10 +136,12 @@ bool Load(void* self, const std::string& path, const Dataset& data) {
 size_t Browse(void* self) {
     auto* s = static_cast<State*>(self);
     const auto list = [](size_t count, const auto& nameOf) {
-        auto* block = static_cast<char*>(std::calloc(1, 2 + 21 * count));
+        namespace fmt = varnel32::format;
+        const auto at = [](size_t i) { return fmt::kNameListNamesOffset + fmt::NAME_FIELD_SIZE * i; };
+        auto* block = static_cast<char*>(std::calloc(1, at(count)));
         for (size_t i = 0; i < count; ++i) {
             const std::string& n = nameOf(i);
-            std::memcpy(block + 2 + 21 * i, n.data(), std::min<size_t>(n.size(), 20));
+            std::memcpy(block + at(i), n.data(), std::min<size_t>(n.size(), fmt::NAME_FIELD_SIZE - 1));
         }
         std::free(block);
         return count;

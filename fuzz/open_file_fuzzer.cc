@@ -45,14 +45,14 @@ rl::Bytes Reseal(rl::Bytes file) {
         return true;
     };
     if (!seal(fmt::BlockKind::Header, 0, fmt::kHeaderSize)) return file;
-    const uint32_t records = fmt::Load32(file.data() + 12);
-    const uint32_t dataEnd = fmt::Load32(file.data() + 24);
+    const uint32_t records = fmt::Load32(file.data() + fmt::kHeaderRecordCountOffset);
+    const uint32_t dataEnd = fmt::Load32(file.data() + fmt::kHeaderDataEndOffset);
     size_t pos = fmt::kRecordAreaStart;
     for (int n = 0; n < 512 && seal(fmt::BlockKind::Record, pos, fmt::kRecordHeaderSize); ++n) {
-        const uint16_t capacity = fmt::Load16(file.data() + pos + 10);
-        if (fmt::Load16(file.data() + pos + 14) == 0) {
+        const uint16_t capacity = fmt::Load16(file.data() + pos + fmt::kRecordCapacityOffset);
+        if (fmt::Load16(file.data() + pos + fmt::kRecordDeletedOffset) == 0) {
             size_t p = pos + fmt::kRecordHeaderSize;
-            for (uint16_t e = fmt::Load16(file.data() + pos + 12); e > 0; --e) {
+            for (uint16_t e = fmt::Load16(file.data() + pos + fmt::kRecordEntryCountOffset); e > 0; --e) {
                 if (!seal(fmt::BlockKind::Entry, p, fmt::kEntryHeaderSize)) break;
                 p += fmt::kEntryHeaderSize + fmt::Load16(file.data() + p + fmt::kEntryDataLengthOffset);
             }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "format/blocks.h"
 #include "fuzz_support.h"
 #include "platform/testing/fault_injection.h"
 #include "support/reliability.h"
@@ -73,9 +74,9 @@ private:
         if (in.Byte() == 0xFF && !lengths.empty()) lengths[0] = in.Word();  // now and then far too large
         const rl::Bytes record = rl::MakeRecord(makers[pick % 4], types[(pick >> 2) % 3],
                                                 "m" + std::to_string((pick >> 4) % 6), in.Byte(), lengths);
-        uint32_t used = 79;
-        for (uint16_t l : lengths) used += 48u + l;
-        const bool fits = used + extra_ <= 0xFFFF;
+        uint32_t used = varnel32::format::kRecordHeaderSize;
+        for (uint16_t l : lengths) used += varnel32::format::kEntryHeaderSize + l;
+        const bool fits = used + extra_ <= varnel32::format::kMaxRecordSize;
         const bool written = rl::WriteRecord(h_, record);
         // Under a fault only what happened counts; the fault settles the model afterwards.
         if (written != fits && !faulted_) Broken(fits ? "a write that fits failed" : "an oversized write succeeded");
