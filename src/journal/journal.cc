@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "handle/block_io.h"
 #include "format/endian.h"
 #include "format/journal_blocks.h"
+#include "handle/block_io.h"
 
 namespace varnel32::journal {
 namespace {

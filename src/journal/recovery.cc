@@ -4,9 +4,9 @@
 // open that finds a journal beside the file and by a call that undoes itself.
 #include <cstring>
 
-#include "handle/block_io.h"
 #include "format/endian.h"
 #include "format/journal_blocks.h"
+#include "handle/block_io.h"
 #include "journal/journal.h"
 #include "platform/owned_block.h"
 

@@ -1,9 +1,9 @@
 // Closing a handle: one reference given up; the last one saves the catalogue when the
 // handle changed the file, then releases the tree, the registration, the descriptor and
 // the handle, all under the registry lock.
+#include "host/busy_cursor.h"
 #include "index/persistence.h"
 #include "journal/journal.h"
-#include "host/busy_cursor.h"
 #include "library/lifecycle.h"
 #include "library/registry.h"
 

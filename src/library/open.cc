@@ -4,8 +4,8 @@
 // leaves no handle, no registry change and no open descriptor behind.
 #include <cstring>
 
-#include "handle/block_io.h"
 #include "format/endian.h"
+#include "handle/block_io.h"
 #include "host/open_messages.h"
 #include "index/persistence.h"
 #include "journal/journal.h"

@@ -4,9 +4,9 @@
 // is one journalled change: a failure puts the file and the tree back as they were.
 #include <algorithm>
 
-#include "handle/block_io.h"
 #include "format/endian.h"
 #include "format/names.h"
+#include "handle/block_io.h"
 #include "journal/journal.h"
 #include "platform/owned_block.h"
 #include "platform/platform.h"
