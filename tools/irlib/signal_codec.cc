@@ -2,6 +2,7 @@
 // may be damaged or written by other programs, so every length is checked against the data.
 #include "signal_codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/endian.h"
@@ -61,7 +62,7 @@ void Finish(Entry& e) {
     // A record holds at most 65535 bytes, so a longer entry is refused by the caller's size
     // check before the clipped length could ever be stored.
     Put16(e.head, kHeadDataLengthOffset,
-          static_cast<uint16_t>(e.data.size() > 0xFFFF ? 0xFFFF : e.data.size()));
+          static_cast<uint16_t>(std::min<size_t>(e.data.size(), fmt::kMaxRecordSize)));
 }
 
 // The name of an entry: the full one from the data when the flag says so.

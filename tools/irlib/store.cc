@@ -1,6 +1,8 @@
 // StoreRemote: the naming and splitting rules that keep an import lossless.
 #include "store.h"
 
+#include <limits>
+
 namespace irlib {
 namespace {
 
@@ -65,7 +67,7 @@ bool StoreRemote(Library& library, const std::string& path, const CatalogueNames
     const size_t reserved = EncodeInfo(full).StoredSize();
     std::vector<std::vector<Entry>> parts;
     if (!SplitEntries(entries, limit, reserved, parts, error)) return false;
-    if (parts.size() > 0xFFFF) {
+    if (parts.size() > std::numeric_limits<uint16_t>::max()) {  // the part fields are 16 bits
         error = "too large even for splitting";
         return false;
     }
