@@ -11,10 +11,19 @@
 namespace varnel32::format {
 namespace {
 
-// Stored in the top bits of an entry's length field.
-constexpr uint32_t kZerosFlag = 0x80000000u;
-constexpr uint32_t kHeaderNoteFlag = 0x40000000u;
-constexpr uint32_t kLengthMask = 0x3FFFFFFFu;
+// The top three bits of an entry's length field say its kind; version 1 used the top two
+// as flags (zeros, header note), which read the same here.
+constexpr uint32_t kLengthMask = 0x1FFFFFFFu;
+constexpr uint32_t KindBits(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::Bytes: return 0;
+        case EntryKind::Moved: return 1;
+        case EntryKind::HeaderNote: return 2;
+        case EntryKind::Undone: return 3;
+        case EntryKind::Zeros: return 4;
+    }
+    return 7;
+}
 
 uint32_t SealOf(std::span<const uint8_t> prefix, std::span<const uint8_t> head,
                 std::span<const uint8_t> data) {
@@ -67,7 +76,7 @@ void EncodeJournalHeader(const JournalHeader& h, std::span<uint8_t, kJournalHead
 bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, JournalHeader& h) {
     const uint8_t* p = in.data();
     if (Load32(p + 4) != SealOf({}, in, {}) || Load32(p) != kJournalMagic) return false;
-    if (Load16(p + 8) != kJournalVersion) return false;
+    if (Load16(p + 8) < kJournalOldestVersion || Load16(p + 8) > kJournalVersion) return false;
     h.sequence = Load32(p + 12);
     h.originalLength = Load32(p + 16);
     h.headerCrc = Load32(p + 20);
@@ -78,8 +87,10 @@ bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, Journa
 uint32_t StoredDataLength(const JournalEntry& e) {
     switch (e.kind) {
         case EntryKind::Bytes: return e.length;
-        case EntryKind::Zeros: return 0;
-        case EntryKind::HeaderNote: return 4;
+        case EntryKind::Zeros:
+        case EntryKind::Undone: return 0;
+        case EntryKind::HeaderNote:
+        case EntryKind::Moved: return kJournalWordSize;
     }
     return 0;
 }
@@ -87,13 +98,10 @@ uint32_t StoredDataLength(const JournalEntry& e) {
 void EncodeJournalEntry(const JournalEntry& e, uint32_t sequence, std::span<const uint8_t> data,
                         std::span<uint8_t, kJournalEntryHeadSize> out) {
     uint8_t* p = out.data();
-    const uint32_t flags = e.kind == EntryKind::Zeros        ? kZerosFlag
-                           : e.kind == EntryKind::HeaderNote ? kHeaderNoteFlag
-                                                             : 0;
     Store32(p + 0, kJournalEntryMagic);
     Store32(p + 4, 0);
     Store32(p + 8, e.offset);
-    Store32(p + 12, e.length | flags);
+    Store32(p + 12, e.length | KindBits(e.kind) << 29);
     Store32(p + 4, EntrySeal(out, sequence, data));
 }
 
@@ -101,14 +109,21 @@ bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, 
     const uint8_t* p = in.data();
     if (Load32(p) != kJournalEntryMagic) return false;
     const uint32_t stored = Load32(p + 12);
-    if ((stored & kZerosFlag) != 0 && (stored & kHeaderNoteFlag) != 0) return false;
-    e.kind = (stored & kZerosFlag) != 0        ? EntryKind::Zeros
-             : (stored & kHeaderNoteFlag) != 0 ? EntryKind::HeaderNote
-                                               : EntryKind::Bytes;
+    bool known = false;
+    for (const EntryKind kind : {EntryKind::Bytes, EntryKind::Zeros, EntryKind::HeaderNote, EntryKind::Moved,
+                                 EntryKind::Undone}) {
+        if (KindBits(kind) == stored >> 29) {
+            e.kind = kind;
+            known = true;
+        }
+    }
+    if (!known) return false;
     e.offset = Load32(p + 8);
     e.length = stored & kLengthMask;
     if (e.kind == EntryKind::HeaderNote) return e.offset == 0 && e.length == 0;
-    return e.length != 0 && e.length <= kJournalEntryMaxData && e.offset <= 0x7FFFFFFFu - e.length;
+    if (e.kind == EntryKind::Undone) return e.length == 0;
+    const uint32_t most = e.kind == EntryKind::Moved ? kJournalMovedMaxLength : kJournalEntryMaxData;
+    return e.length != 0 && e.length <= most && e.offset <= 0x7FFFFFFFu - e.length;
 }
 
 bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head, uint32_t sequence,
