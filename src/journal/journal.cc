@@ -142,6 +142,11 @@ bool Start(LibraryHandle* handle) {
     return true;
 }
 
+// Bytes from `offset` on are about to change: the packed area ends there at the latest.
+void Touching(JournalState& s, uint32_t offset) {
+    s.packedEnd = std::min(s.packedEnd, std::max(offset, format::kRecordAreaStart));
+}
+
 // Where the original bytes of a gap come from.
 enum class Source { File, Given, Zeros };
 
@@ -180,6 +185,7 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
     JournalState& s = handle->journal;
     if (!s.active || s.stuck) return false;
     if (!s.started && !Start(handle)) return false;
+    if (end > format::kRecordAreaStart) Touching(s, begin);
     end = std::min(end, s.staleFrom);
     uint32_t at = begin;
     uint32_t i = 0;
@@ -313,6 +319,7 @@ bool Change::Undo() {
     JournalState& s = handle_->journal;
     if (!s.active) return false;
     s.headerCached = false;
+    s.packedEnd = 0;
     bool ok = true;
     if (s.started) {
         // A commit that failed may have destroyed the journal's header half-way: it is
@@ -357,6 +364,7 @@ bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::Libra
 bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> bytes) {
     JournalState& s = handle->journal;
     if (offset < format::kHeaderSize) s.headerCached = false;
+    if (offset + bytes.size() > format::kRecordAreaStart) Touching(s, offset);
     if (!s.active) {
         s.lengthKnown = false;
         return format::WriteAt(handle->descriptor, offset, bytes);
@@ -464,6 +472,10 @@ void CutAfterCommit(LibraryHandle* handle, uint32_t length) {
     handle->journal.cutPending = true;
     handle->journal.cutLength = length;
 }
+
+uint32_t PackedEnd(const LibraryHandle* handle) { return handle->journal.packedEnd; }
+
+void NotePacked(LibraryHandle* handle, uint32_t end) { handle->journal.packedEnd = end; }
 
 void CloseJournal(LibraryHandle* handle) {
     JournalState& s = handle->journal;

@@ -68,6 +68,11 @@ void NoteWritten(LibraryHandle* handle, uint32_t end);
 // have to be copied first. A failed cut leaves bytes that nothing reads.
 void CutAfterCommit(LibraryHandle* handle, uint32_t length);
 
+// How far the record area is as the handle's last compaction packed and verified it (see
+// JournalState::packedEnd); the compaction notes it.
+uint32_t PackedEnd(const LibraryHandle* handle);
+void NotePacked(LibraryHandle* handle, uint32_t end);
+
 // At the handle's last close: closes the journal and removes it, unless an undo failed.
 void CloseJournal(LibraryHandle* handle);
 

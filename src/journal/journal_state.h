@@ -56,6 +56,10 @@ struct JournalState {
     // Where the moved bytes now stand, [pinnedBegin, pinnedEnd): the journal points there
     // instead of holding copies, so nothing else may write there until the call ends.
     uint32_t pinnedBegin, pinnedEnd;
+    // The record area from its start to here holds only live extents that the handle's
+    // last compaction verified and found spelled as the tree's nodes, and nothing has
+    // written there since (0: nothing known). Every write and undo lowers it.
+    uint32_t packedEnd;
     uint8_t* pending;  // journal blocks not yet written
     uint32_t pendingSize, pendingCapacity;
 };

@@ -137,6 +137,26 @@ struct NodeMap {
             if (slots[i].offset == 0) return nullptr;
         }
     }
+    // Where the walk starts in an area packed up to `packed`: at the last record that
+    // starts there or before it. The records before that one are met as they stand;
+    // `live` counts them off. kRecordAreaStart when the tree does not fit.
+    uint32_t SkipPacked(uint32_t packed, uint32_t& live) {
+        const size_t capacity = size_t{1} << bits;
+        uint32_t start = format::kRecordAreaStart;
+        for (size_t i = 0; i < capacity; ++i) {
+            if (slots[i].offset <= packed) start = std::max(start, slots[i].offset);
+        }
+        uint32_t before = 0;
+        for (size_t i = 0; i < capacity; ++i) {
+            if (slots[i].offset != 0 && slots[i].offset < start) ++before;
+        }
+        if (before > live) return format::kRecordAreaStart;
+        for (size_t i = 0; i < capacity; ++i) {
+            if (slots[i].offset != 0 && slots[i].offset < start) slots[i].met = true;
+        }
+        live -= before;
+        return start;
+    }
     // The models whose records the walk did not meet (the one a deletion just blanked) get
     // offset 0, which the arrangement drops.
     void ClearUnmet(index::CatalogueIndex& tree) const {
@@ -149,8 +169,10 @@ struct NodeMap {
     }
 };
 
+// Node names are zero-filled after their terminator, as this library writes record names;
+// a record whose field differs in any byte is left to the rebuild.
 bool SameName(const format::Name& field, const format::Name& node) {
-    return format::HasTerminator(field) && std::strcmp(field.data(), node.data()) == 0;
+    return std::memcmp(field.data(), node.data(), field.size()) == 0;
 }
 
 // Builds the tree afresh from the live extents that the walk has packed into
@@ -189,8 +211,11 @@ int CompactLibraryFile(LibraryHandle* handle) {
     // handle must neither save it nor build on it.
     handle->indexIncomplete = true;
 
+    // What the last compaction packed and nothing wrote since is not read again: the
+    // walk would find the same verified extents in place and the same nodes.
     uint32_t readPos = format::kRecordAreaStart;
-    uint32_t writePos = format::kRecordAreaStart;
+    if (followTree) readPos = nodes.SkipPacked(journal::PackedEnd(handle), liveRemaining);
+    uint32_t writePos = readPos;
     Window window;
     Run run;
     // Makes [readPos, readPos + count) readable in the window, writing the run gathered in
@@ -274,6 +299,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
         nodes.ClearUnmet(handle->index);
         index::ArrangeInFileOrder(handle->index);
     }
+    journal::NotePacked(handle, followTree ? writePos : 0);
 
     // The header is written with dirty 1: the file counts as clean only once the save
     // below has written the whole index and rewritten the header.
