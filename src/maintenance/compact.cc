@@ -84,10 +84,14 @@ struct Run {
 // The nodes of the handle's tree by record offset, so that the walk finds the node of each
 // record it meets without looking its names up. Open addressing; offset 0 marks a free slot.
 struct NodeMap {
+    // The nodes themselves, not positions: the three loads then go out at once. The tree
+    // does not change during the walk.
     struct Slot {
         uint32_t offset;
-        uint16_t manufacturer, type, model;
         bool met;  // the walk met the record
+        index::ManufacturerNode* manufacturer;
+        index::TypeNode* type;
+        index::ModelNode* model;
     };
     Slot* slots = nullptr;
     uint32_t bits = 0;
@@ -99,7 +103,7 @@ struct NodeMap {
     uint32_t Home(uint32_t offset) const { return (offset * 0x9E3779B1u) >> (32 - bits); }
     // False when memory ran out; `usable` false when the tree cannot stand for the file's
     // records (it is empty, or has a level without nodes or a model without a record).
-    bool Build(const index::CatalogueIndex& tree, bool& usable) {
+    bool Build(index::CatalogueIndex& tree, bool& usable) {
         usable = false;
         const uint32_t models = index::CountModels(tree);
         if (models == 0) return true;
@@ -110,10 +114,10 @@ struct NodeMap {
         if (slots == nullptr) return false;
         const uint32_t mask = static_cast<uint32_t>(capacity - 1);
         for (uint16_t m = 0; m < tree.manufacturerCount; ++m) {
-            const index::ManufacturerNode& manufacturer = tree.manufacturers[m];
+            index::ManufacturerNode& manufacturer = tree.manufacturers[m];
             if (manufacturer.typeCount == 0) return true;
             for (uint16_t t = 0; t < manufacturer.typeCount; ++t) {
-                const index::TypeNode& type = manufacturer.types[t];
+                index::TypeNode& type = manufacturer.types[t];
                 if (type.modelCount == 0) return true;
                 for (uint16_t k = 0; k < type.modelCount; ++k) {
                     const uint32_t offset = type.models[k].recordOffset;
@@ -123,7 +127,7 @@ struct NodeMap {
                         if (slots[i].offset == offset) return true;
                         i = (i + 1) & mask;
                     }
-                    slots[i] = Slot{offset, m, t, k, false};
+                    slots[i] = Slot{offset, false, &manufacturer, &type, &type.models[k]};
                 }
             }
         }
@@ -159,12 +163,9 @@ struct NodeMap {
     }
     // The models whose records the walk did not meet (the one a deletion just blanked) get
     // offset 0, which the arrangement drops.
-    void ClearUnmet(index::CatalogueIndex& tree) const {
+    void ClearUnmet() const {
         for (size_t i = 0; i < (size_t{1} << bits); ++i) {
-            const Slot& slot = slots[i];
-            if (slot.offset != 0 && !slot.met) {
-                tree.manufacturers[slot.manufacturer].types[slot.type].models[slot.model].recordOffset = 0;
-            }
+            if (slots[i].offset != 0 && !slots[i].met) slots[i].model->recordOffset = 0;
         }
     }
 };
@@ -257,13 +258,9 @@ int CompactLibraryFile(LibraryHandle* handle) {
             if (liveRemaining == 0) return 0;
             --liveRemaining;
             NodeMap::Slot* slot = followTree ? nodes.Find(readPos) : nullptr;
-            index::ManufacturerNode* manufacturer =
-                slot != nullptr ? &handle->index.manufacturers[slot->manufacturer] : nullptr;
-            index::TypeNode* type = slot != nullptr ? &manufacturer->types[slot->type] : nullptr;
-            index::ModelNode* model = slot != nullptr ? &type->models[slot->model] : nullptr;
-            if (slot != nullptr && SameName(record.manufacturer, manufacturer->name) &&
-                SameName(record.type, type->name) && SameName(record.model, model->name)) {
-                model->recordOffset = writePos;
+            if (slot != nullptr && SameName(record.model, slot->model->name) &&
+                SameName(record.type, slot->type->name) && SameName(record.manufacturer, slot->manufacturer->name)) {
+                slot->model->recordOffset = writePos;
                 slot->met = true;
             } else {
                 if (followTree) {
@@ -296,7 +293,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
     writeOnExit.done = true;
     if (!run.Write(handle, window)) return 0;
     if (followTree) {
-        nodes.ClearUnmet(handle->index);
+        nodes.ClearUnmet();
         index::ArrangeInFileOrder(handle->index);
     }
     journal::NotePacked(handle, followTree ? writePos : 0);
