@@ -208,8 +208,8 @@ int CompactLibraryFile(LibraryHandle* handle) {
     if (!handle->indexIncomplete && !nodes.Build(handle->index, followTree)) return 0;
     if (!followTree) index::FreeCatalogueIndex(handle->index);
     ++handle->rebuilds;
-    // From here on the tree holds only what the walk adds; until the walk completes the
-    // handle must neither save it nor build on it.
+    // From here on the walk rearranges or rebuilds the tree; until it completes the handle
+    // must neither save the tree nor build on it.
     handle->indexIncomplete = true;
 
     // What the last compaction packed and nothing wrote since is not read again: the
