@@ -56,6 +56,7 @@ enum class Swallowed { Never, IndexInsert, Truncate };
 struct Scenario {
     std::string name;
     const Start* start = nullptr;  // null: no file yet (create)
+    Bytes journal;                 // a journal beside the start file, when not empty
     std::string touched;           // key of the record written or deleted
     Bytes after;                   // its fetch image once written
     bool compacts = false;         // the operation may run a compaction
@@ -119,6 +120,46 @@ protected:
     Start BuildMain() { return Checked(rl::MakeMainLibrary(Path("main.lib"))); }
     Start BuildNearlyFull() { return Checked(rl::MakeNearlyFullLibrary(Path("full.lib"))); }
     Start BuildDirty(const Start& main) { return rl::MakeDirtyLibrary(Path("dirty.lib"), main); }
+    // Live extents of about 3 KiB behind two deleted ones of 9 and 5 KiB: the compaction
+    // moves them in several pieces, each no longer than the distance moved, and the
+    // journal points at the moved bytes instead of holding them.
+    Start BuildLongMoves() {
+        const std::string path = Path("long.lib");
+        IRCreateLibrary(0, path.c_str(), 0);
+        uint32_t status = 0;
+        LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);
+        bool ok = h != nullptr;
+        for (int i = 0; ok && i < 10; ++i) {
+            const uint16_t length = i == 0 ? 9000 : i == 7 ? 5000 : 3000;
+            ok = rl::WriteRecord(h, rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {length}));
+        }
+        ok = ok && rl::DeleteRecord(h, "long/tv/m0") && rl::DeleteRecord(h, "long/tv/m7");
+        if (h != nullptr) IRCloseLibrary(h);
+        EXPECT_TRUE(ok);
+        return Checked({rl::ReadFile(path), rl::ContentsOf(path)});
+    }
+    // A compaction of `start` whose process ended right before its commit: the file as it
+    // left it (holding what `start` holds, once undone) and its journal.
+    Start CompactionCutShort(const Start& start, Bytes& journal) {
+        const std::string path = Path("hot.lib");
+        const auto compact = [&](uint32_t dieAt) {
+            rl::WriteFile(path, start.file);
+            ::unlink((path + "-journal").c_str());
+            uint32_t status = 0;
+            LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);
+            fi::ClearFaults();
+            if (dieAt != 0) fi::InjectFault(FaultCall::Write, dieAt, FaultEffect::Crash);
+            IRCompactLibrary(h);
+            const uint32_t writes = fi::CallCount(FaultCall::Write);
+            fi::ClearFaults();
+            IRCloseLibrary(h);
+            return writes;
+        };
+        const uint32_t writes = compact(0);  // the last write is the commit
+        RunInChild([&] { return static_cast<int>(compact(writes - 1)); });
+        journal = rl::ReadFile(path + "-journal");
+        return {rl::ReadFile(path), start.contents};
+    }
     static Start Checked(const Start& start) {
         EXPECT_FALSE(start.contents.empty());
         EXPECT_TRUE(CheckFileInvariants(start.file));
@@ -159,6 +200,7 @@ private:
             ::unlink(path.c_str());
         }
         ::unlink((path + "-journal").c_str());
+        if (!s.journal.empty()) rl::WriteFile(path + "-journal", s.journal);
         fi::ClearFaults();
         fi::ClearUiEvents();
         if (effect == FaultEffect::Crash || effect == FaultEffect::Torn) return RunDying(s, effect, k, path, tally);
@@ -420,6 +462,35 @@ TEST_F(FaultSweep, Compact) {
     s.resultOk = WorkResult(Swallowed::Truncate);
     s.undone = true;
     Sweep(s);
+}
+
+// A compaction whose journal points at moved bytes, and the open that undoes one cut short
+// before its commit: an undo stopped anywhere and begun again must not copy bytes that it
+// already put back.
+TEST_F(FaultSweep, CompactWithLongMoves) {
+    const Start start = BuildLongMoves();
+    Bytes journal;
+    const Start cutShort = CompactionCutShort(start, journal);
+    ASSERT_FALSE(journal.empty());
+    for (const bool undoing : {false, true}) {
+        Scenario s;
+        s.name = undoing ? "open undoing a compaction with long moves" : "compact with long moves";
+        s.start = undoing ? &cutShort : &start;
+        s.compacts = true;
+        if (undoing) {
+            s.journal = journal;
+            s.act = [](Session& r) { return r.Open(IRModeWrite); };
+            s.resultOk = [](FaultCall, uint32_t, bool fired, bool, int32_t status) {
+                return status == IROpenOk || (fired && status != IROpenOk);
+            };
+        } else {
+            s.setup = [](Session& r) { r.Open(IRModeWrite); };
+            s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
+            s.resultOk = WorkResult(Swallowed::Truncate);
+            s.undone = true;
+        }
+        Sweep(s);
+    }
 }
 
 TEST_F(FaultSweep, CloseSavingTheIndex) {

@@ -16,10 +16,19 @@ static_assert(kJournalCrcOffset == kJournalEntryCrcOffset);
 static_assert(kJournalKindOffset + 4 == kJournalHeaderSize);
 static_assert(kJournalEntryLengthOffset + 4 == kJournalEntryHeadSize);
 
-// Stored in the top bits of an entry's length field.
-constexpr uint32_t kZerosFlag = 0x80000000u;
-constexpr uint32_t kHeaderNoteFlag = 0x40000000u;
-constexpr uint32_t kLengthMask = 0x3FFFFFFFu;
+// The top three bits of an entry's length field say its kind; version 1 used the top two
+// as flags (zeros, header note), which read the same here.
+constexpr uint32_t kLengthMask = 0x1FFFFFFFu;
+constexpr uint32_t KindBits(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::Bytes: return 0;
+        case EntryKind::Moved: return 1;
+        case EntryKind::HeaderNote: return 2;
+        case EntryKind::Undone: return 3;
+        case EntryKind::Zeros: return 4;
+    }
+    return 7;
+}
 
 uint32_t SealOf(std::span<const uint8_t> prefix, std::span<const uint8_t> head,
                 std::span<const uint8_t> data) {
@@ -75,7 +84,8 @@ bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, Journa
         Load32(p + kJournalMagicOffset) != kJournalMagic) {
         return false;
     }
-    if (Load16(p + kJournalVersionOffset) != kJournalVersion) return false;
+    const uint16_t version = Load16(p + kJournalVersionOffset);
+    if (version < kJournalOldestVersion || version > kJournalVersion) return false;
     h.sequence = Load32(p + kJournalSequenceOffset);
     h.originalLength = Load32(p + kJournalOriginalLengthOffset);
     h.headerCrc = Load32(p + kJournalHeaderCrcOffset);
@@ -86,8 +96,10 @@ bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, Journa
 uint32_t StoredDataLength(const JournalEntry& e) {
     switch (e.kind) {
         case EntryKind::Bytes: return e.length;
-        case EntryKind::Zeros: return 0;
-        case EntryKind::HeaderNote: return kHeaderNoteDataSize;
+        case EntryKind::Zeros:
+        case EntryKind::Undone: return 0;
+        case EntryKind::HeaderNote:
+        case EntryKind::Moved: return kJournalWordSize;
     }
     return 0;
 }
@@ -95,13 +107,10 @@ uint32_t StoredDataLength(const JournalEntry& e) {
 void EncodeJournalEntry(const JournalEntry& e, uint32_t sequence, std::span<const uint8_t> data,
                         std::span<uint8_t, kJournalEntryHeadSize> out) {
     uint8_t* p = out.data();
-    const uint32_t flags = e.kind == EntryKind::Zeros        ? kZerosFlag
-                           : e.kind == EntryKind::HeaderNote ? kHeaderNoteFlag
-                                                             : 0;
     Store32(p + kJournalEntryMagicOffset, kJournalEntryMagic);
     Store32(p + kJournalEntryCrcOffset, 0);
     Store32(p + kJournalEntryOffsetOffset, e.offset);
-    Store32(p + kJournalEntryLengthOffset, e.length | flags);
+    Store32(p + kJournalEntryLengthOffset, e.length | KindBits(e.kind) << 29);
     Store32(p + kJournalEntryCrcOffset, EntrySeal(out, sequence, data));
 }
 
@@ -109,14 +118,21 @@ bool DecodeJournalEntryHead(std::span<const uint8_t, kJournalEntryHeadSize> in, 
     const uint8_t* p = in.data();
     if (Load32(p + kJournalEntryMagicOffset) != kJournalEntryMagic) return false;
     const uint32_t stored = Load32(p + kJournalEntryLengthOffset);
-    if ((stored & kZerosFlag) != 0 && (stored & kHeaderNoteFlag) != 0) return false;
-    e.kind = (stored & kZerosFlag) != 0        ? EntryKind::Zeros
-             : (stored & kHeaderNoteFlag) != 0 ? EntryKind::HeaderNote
-                                               : EntryKind::Bytes;
+    bool known = false;
+    for (const EntryKind kind : {EntryKind::Bytes, EntryKind::Zeros, EntryKind::HeaderNote, EntryKind::Moved,
+                                 EntryKind::Undone}) {
+        if (KindBits(kind) == stored >> 29) {
+            e.kind = kind;
+            known = true;
+        }
+    }
+    if (!known) return false;
     e.offset = Load32(p + kJournalEntryOffsetOffset);
     e.length = stored & kLengthMask;
     if (e.kind == EntryKind::HeaderNote) return e.offset == 0 && e.length == 0;
-    return e.length != 0 && e.length <= kJournalEntryMaxData && e.offset <= 0x7FFFFFFFu - e.length;
+    if (e.kind == EntryKind::Undone) return e.length == 0;
+    const uint32_t most = e.kind == EntryKind::Moved ? kJournalMovedMaxLength : kJournalEntryMaxData;
+    return e.length != 0 && e.length <= most && e.offset <= 0x7FFFFFFFu - e.length;
 }
 
 bool JournalEntrySealed(std::span<const uint8_t, kJournalEntryHeadSize> head, uint32_t sequence,

@@ -1,6 +1,7 @@
 // The blocks of the journal file beside a library ("<library>-journal"): a header that
 // names the library state the journal undoes, then entries that each hold the original
-// bytes of one range of the library, or note a header the call is about to write.
+// bytes of one range of the library, say where in the library those bytes now stand, note
+// a header the call is about to write, or record how far an undo has come.
 // docs/file-format.md describes them in prose.
 #pragma once
 
@@ -13,11 +14,15 @@ namespace varnel32::format {
 
 inline constexpr uint32_t kJournalMagic = 0xDDDDDDDDu;
 inline constexpr uint32_t kJournalEntryMagic = 0xEEEEEEEEu;
-inline constexpr uint16_t kJournalVersion = 1;
+inline constexpr uint16_t kJournalVersion = 2;
+// Version 1 journals hold no moved or undone entries; they are read all the same.
+inline constexpr uint16_t kJournalOldestVersion = 1;
 inline constexpr size_t kJournalHeaderSize = 28;
 inline constexpr size_t kJournalEntryHeadSize = 16;
 // No entry holds more than this many bytes: longer ranges are split.
 inline constexpr uint32_t kJournalEntryMaxData = 0x10000;
+// A moved entry stores no bytes and may name a longer range.
+inline constexpr uint32_t kJournalMovedMaxLength = 0x10000000;
 
 // Where each field stands (all u32 unless marked).
 inline constexpr size_t kJournalMagicOffset = 0;
@@ -32,8 +37,6 @@ inline constexpr size_t kJournalEntryMagicOffset = 0;
 inline constexpr size_t kJournalEntryCrcOffset = 4;
 inline constexpr size_t kJournalEntryOffsetOffset = 8;
 inline constexpr size_t kJournalEntryLengthOffset = 12;  // the length and the kind flags
-// What a HeaderNote entry holds: the crc field of a library header.
-inline constexpr uint32_t kHeaderNoteDataSize = 4;
 
 struct JournalHeader {
     uint32_t sequence = 0;        // differs between the calls of one journal file
@@ -46,6 +49,8 @@ enum class EntryKind : uint8_t {
     Bytes,       // `length` original bytes follow the head
     Zeros,       // the `length` original bytes were all zero; nothing follows
     HeaderNote,  // 4 bytes follow: the crc field of a library header the call writes
+    Moved,       // 4 bytes follow: where (below `offset`) the `length` original bytes now are
+    Undone,      // nothing follows: an undo has put back every entry from number `offset` on
 };
 
 struct JournalEntry {
@@ -54,11 +59,14 @@ struct JournalEntry {
     uint32_t length = 0;  // how many bytes the entry restores
 };
 
+// The data of a moved entry and of a header note: one 32-bit word.
+inline constexpr uint32_t kJournalWordSize = 4;
+
 using JournalHeaderBytes = std::array<uint8_t, kJournalHeaderSize>;
 
 // Encodes and seals the header.
 void EncodeJournalHeader(const JournalHeader& h, std::span<uint8_t, kJournalHeaderSize> out);
-// True when the bytes are a sealed header of a journal version this code writes.
+// True when the bytes are a sealed header of a journal version this code reads.
 bool DecodeJournalHeader(std::span<const uint8_t, kJournalHeaderSize> in, JournalHeader& h);
 
 // The number of data bytes that follow the head in the file.

@@ -4,6 +4,7 @@
 // releases the block when the level empties. Tables follow their level's changes.
 #include "handle/catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -227,6 +228,53 @@ void FreeCatalogueIndex(CatalogueIndex& index) {
     ReleaseTable(index.manufacturerTable);
     index.manufacturers = nullptr;
     index.manufacturerCount = 0;
+}
+
+void ArrangeInFileOrder(CatalogueIndex& index) {
+    for (uint16_t i = index.manufacturerCount; i-- > 0;) {
+        ManufacturerNode& manufacturer = index.manufacturers[i];
+        for (uint16_t j = manufacturer.typeCount; j-- > 0;) {
+            TypeNode& type = manufacturer.types[j];
+            for (uint16_t k = type.modelCount; k-- > 0;) {
+                if (type.models[k].recordOffset == 0) RemoveAt(type.models, type.modelCount, type.modelTable, &type.models[k]);
+            }
+            if (type.modelCount == 0) RemoveAt(manufacturer.types, manufacturer.typeCount, manufacturer.typeTable, &type);
+        }
+        if (manufacturer.typeCount == 0) {
+            RemoveAt(index.manufacturers, index.manufacturerCount, index.manufacturerTable, &manufacturer);
+        }
+    }
+    // Offsets are unique, so no two nodes compare equal and the sort needs no stability.
+    const auto firstModel = [](const TypeNode& type) { return type.models[0].recordOffset; };
+    const auto firstRecord = [&](const ManufacturerNode& m) { return firstModel(m.types[0]); };
+    const auto refill = [](auto* nodes, uint16_t count, NameTable& table) {
+        if (table.capacity != 0) FillTable(table, nodes, count);
+    };
+    for (uint16_t i = 0; i < index.manufacturerCount; ++i) {
+        ManufacturerNode& manufacturer = index.manufacturers[i];
+        for (uint16_t j = 0; j < manufacturer.typeCount; ++j) {
+            TypeNode& type = manufacturer.types[j];
+            const auto earlier = [](const ModelNode& a, const ModelNode& b) { return a.recordOffset < b.recordOffset; };
+            if (!std::is_sorted(type.models, type.models + type.modelCount, earlier)) {
+                std::sort(type.models, type.models + type.modelCount, earlier);
+                refill(type.models, type.modelCount, type.modelTable);
+            }
+        }
+        const auto earlier = [&](const TypeNode& a, const TypeNode& b) { return firstModel(a) < firstModel(b); };
+        if (!std::is_sorted(manufacturer.types, manufacturer.types + manufacturer.typeCount, earlier)) {
+            std::sort(manufacturer.types, manufacturer.types + manufacturer.typeCount, earlier);
+            refill(manufacturer.types, manufacturer.typeCount, manufacturer.typeTable);
+        }
+    }
+    const auto earlier = [&](const ManufacturerNode& a, const ManufacturerNode& b) {
+        return firstRecord(a) < firstRecord(b);
+    };
+    ManufacturerNode* const begin = index.manufacturers;
+    ManufacturerNode* const end = begin + index.manufacturerCount;
+    if (!std::is_sorted(begin, end, earlier)) {
+        std::sort(begin, end, earlier);
+        refill(begin, index.manufacturerCount, index.manufacturerTable);
+    }
 }
 
 uint32_t CountModels(const CatalogueIndex& index) {

@@ -70,6 +70,12 @@ int AddIndexEntry(CatalogueIndex& index, const format::IndexEntry& entry);
 // 0 when the key is not in the tree.
 int RemoveIndexEntry(CatalogueIndex& index, const format::IndexEntry& entry);
 void FreeCatalogueIndex(CatalogueIndex& index);
+// Drops the models whose record offset is 0 and the levels that leaves empty, then puts
+// every level in the order in which adding the records in file order would have added its
+// nodes: models by record offset, a type or manufacturer by its first model. For a tree
+// whose records only moved or went (a compaction): a rebuild gives the same tree when every
+// record spells its names as the nodes do.
+void ArrangeInFileOrder(CatalogueIndex& index);
 
 // Number of models in the tree, which is the number of index entries a save writes.
 uint32_t CountModels(const CatalogueIndex& index);

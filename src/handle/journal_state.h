@@ -16,6 +16,14 @@ struct Range {
     uint32_t end;
 };
 
+// Original bytes [begin, end) that a move put `shift` bytes lower, where they stay until
+// the call ends.
+struct Relocation {
+    uint32_t begin;
+    uint32_t end;
+    uint32_t shift;
+};
+
 struct JournalState {
     int descriptor;      // the journal file, while `open`
     bool open;
@@ -43,16 +51,27 @@ struct JournalState {
     format::JournalHeaderBytes journalHeader;  // as the call's journal begins
     Range* covered;  // sorted, disjoint
     uint32_t coveredCount, coveredCapacity;
+    Relocation* moved;  // sorted, disjoint, by original place
+    uint32_t movedCount, movedCapacity;
+    // Where the moved bytes now stand, [pinnedBegin, pinnedEnd): the journal points there
+    // instead of holding copies, so nothing else may write there until the call ends.
+    uint32_t pinnedBegin, pinnedEnd;
+    // The record area from its start to here holds only live extents that the handle's
+    // last compaction verified and found spelled as the tree's nodes, and nothing has
+    // written there since (0: nothing known). Every write and undo lowers it.
+    uint32_t packedEnd;
     uint8_t* pending;  // journal blocks not yet written
     uint32_t pendingSize, pendingCapacity;
 };
 
 inline void ReleaseJournalMemory(JournalState& s) {
     platform::Release(s.covered);
+    platform::Release(s.moved);
     platform::Release(s.pending);
     s.covered = nullptr;
+    s.moved = nullptr;
     s.pending = nullptr;
-    s.coveredCapacity = s.pendingCapacity = 0;
+    s.coveredCapacity = s.movedCapacity = s.pendingCapacity = 0;
 }
 
 }  // namespace varnel32::journal

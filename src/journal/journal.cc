@@ -1,6 +1,7 @@
 // The write side of the journal: collecting the original bytes of a changing call, writing
 // them ahead of the library writes that need them (one journal write before each library
 // write at most), the commit that makes the journal cold, and the undo of a failed call.
+// Bytes that a move put lower in the file are not copied: the journal says where they are.
 #include "journal/journal.h"
 
 #include <algorithm>
@@ -141,8 +142,41 @@ bool Start(LibraryHandle* handle) {
     return true;
 }
 
+// Bytes from `offset` on are about to change: the packed area ends there at the latest.
+void Touching(JournalState& s, uint32_t offset) {
+    s.packedEnd = std::min(s.packedEnd, std::max(offset, format::kRecordAreaStart));
+}
+
 // Where the original bytes of a gap come from.
 enum class Source { File, Given, Zeros };
+
+// The first relocation that ends after `at` (movedCount when none does).
+uint32_t RelocationAfter(const JournalState& s, uint32_t at) {
+    uint32_t low = 0, high = s.movedCount;
+    while (low < high) {
+        const uint32_t mid = low + (high - low) / 2;
+        if (s.moved[mid].end <= at) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+// Whether any byte of [begin, end) is covered: the call may have written it.
+bool IsCovered(const JournalState& s, uint32_t begin, uint32_t end) {
+    uint32_t low = 0, high = s.coveredCount;
+    while (low < high) {
+        const uint32_t mid = low + (high - low) / 2;
+        if (s.covered[mid].end <= begin) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low < s.coveredCount && s.covered[low].begin < end;
+}
 
 // Copies the original bytes of [begin, end) that the journal does not hold yet. `given`
 // holds the bytes from `givenAt` on when the source is Given.
@@ -151,6 +185,7 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
     JournalState& s = handle->journal;
     if (!s.active || s.stuck) return false;
     if (!s.started && !Start(handle)) return false;
+    if (end > format::kRecordAreaStart) Touching(s, begin);
     end = std::min(end, s.staleFrom);
     uint32_t at = begin;
     uint32_t i = 0;
@@ -161,11 +196,27 @@ bool Cover(LibraryHandle* handle, uint32_t begin, uint32_t end, Source source,
             continue;
         }
         const uint32_t gapEnd = i < s.coveredCount ? std::min(end, s.covered[i].begin) : end;
+        uint32_t r = RelocationAfter(s, at);
         while (at < gapEnd) {
-            // Entries stop at the end of the header, whose original the handle holds.
+            while (r < s.movedCount && s.moved[r].end <= at) ++r;
+            if (r < s.movedCount && s.moved[r].begin <= at) {
+                // Moved lower by this call: the entry says where, the bytes stay there.
+                const Relocation& moved = s.moved[r];
+                const uint32_t length = std::min({gapEnd, moved.end, at + format::kJournalMovedMaxLength}) - at;
+                const format::JournalEntry entry{format::EntryKind::Moved, at, length};
+                uint8_t* data = AppendEntry(s, entry);
+                if (data == nullptr) return false;
+                format::Store32(data, at - moved.shift);
+                SealEntry(s, entry, data);
+                at += length;
+                continue;
+            }
+            // Entries stop at the end of the header, whose original the handle holds, and
+            // where moved bytes begin.
             const uint32_t limit = at < format::kHeaderSize
                                        ? static_cast<uint32_t>(format::kHeaderSize) - at
-                                       : format::kJournalEntryMaxData;
+                                   : r < s.movedCount ? s.moved[r].begin - at
+                                                      : format::kJournalEntryMaxData;
             const uint32_t length = std::min({gapEnd - at, format::kJournalEntryMaxData, limit});
             const format::JournalEntry entry{
                 source == Source::Zeros ? format::EntryKind::Zeros : format::EntryKind::Bytes, at, length};
@@ -195,7 +246,25 @@ void Finish(JournalState& s) {
     s.headerKnown = false;
     s.cutPending = false;
     s.coveredCount = 0;
+    s.movedCount = 0;
+    s.pinnedBegin = s.pinnedEnd = 0;
     s.pendingSize = 0;
+}
+
+// Records that the original bytes [from, from + length) now stand `shift` bytes lower.
+bool NoteMoved(JournalState& s, uint32_t from, uint32_t length, uint32_t shift) {
+    Relocation* last = s.movedCount != 0 ? &s.moved[s.movedCount - 1] : nullptr;
+    if (last != nullptr && last->end == from && last->shift == shift) {
+        last->end = from + length;
+    } else {
+        auto* bytes = reinterpret_cast<uint8_t*>(s.moved);
+        if (!Grow(bytes, s.movedCapacity, s.movedCount, s.movedCount + 1, sizeof(Relocation))) return false;
+        s.moved = reinterpret_cast<Relocation*>(bytes);
+        s.moved[s.movedCount++] = Relocation{from, from + length, shift};
+    }
+    if (s.pinnedBegin == s.pinnedEnd) s.pinnedBegin = from - shift;
+    s.pinnedEnd = from - shift + length;
+    return true;
 }
 
 }  // namespace
@@ -250,6 +319,7 @@ bool Change::Undo() {
     JournalState& s = handle_->journal;
     if (!s.active) return false;
     s.headerCached = false;
+    s.packedEnd = 0;
     bool ok = true;
     if (s.started) {
         // A commit that failed may have destroyed the journal's header half-way: it is
@@ -294,15 +364,34 @@ bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::Libra
 bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> bytes) {
     JournalState& s = handle->journal;
     if (offset < format::kHeaderSize) s.headerCached = false;
+    if (offset + bytes.size() > format::kRecordAreaStart) Touching(s, offset);
     if (!s.active) {
         s.lengthKnown = false;
         return io::WriteAt(handle->descriptor, offset, bytes);
     }
     const auto length = static_cast<uint32_t>(bytes.size());
+    // The journal points at the moved bytes: overwriting them would lose originals.
+    if (offset < s.pinnedEnd && offset + length > s.pinnedBegin) return false;
     if (!Cover(handle, offset, offset + length, Source::File) || !Flush(s)) return false;
     if (!io::WriteAt(handle->descriptor, offset, bytes)) return false;
     NoteWritten(handle, offset + length);
     return true;
+}
+
+bool MoveDown(LibraryHandle* handle, uint32_t to, std::span<const uint8_t> bytes, uint32_t from) {
+    JournalState& s = handle->journal;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    // The journal may point at the moved bytes when the move leaves its own source whole,
+    // the source holds what the call found there, and moves go up the file in order (what
+    // lies between their places is then pinned as well: a compaction never goes back). Under VARNEL32_SYNC=full the journal is flushed
+    // ahead of the library, and an entry could then point at bytes that a power loss
+    // kept from the disk: there, and in every other case, the write is an ordinary one.
+    const bool pointable = s.active && !s.syncFull && length != 0 && to + length <= from &&
+                           to >= s.pinnedEnd &&
+                           (s.movedCount == 0 || from >= s.moved[s.movedCount - 1].end) &&
+                           !IsCovered(s, from, from + length);
+    if (!WriteAt(handle, to, bytes)) return false;
+    return !pointable || NoteMoved(s, from, length, from - to);
 }
 
 bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
@@ -383,6 +472,10 @@ void CutAfterCommit(LibraryHandle* handle, uint32_t length) {
     handle->journal.cutPending = true;
     handle->journal.cutLength = length;
 }
+
+uint32_t PackedEnd(const LibraryHandle* handle) { return handle->journal.packedEnd; }
+
+void NotePacked(LibraryHandle* handle, uint32_t end) { handle->journal.packedEnd = end; }
 
 void CloseJournal(LibraryHandle* handle) {
     JournalState& s = handle->journal;

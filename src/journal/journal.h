@@ -1,7 +1,8 @@
 // The rollback journal beside a library file ("<library path>-journal"). Before a changing
 // call alters a byte of the library that recovery needs, the byte's original value reaches
 // the journal; the call's commit empties the journal. A call that fails undoes itself from
-// it, and the next open for writing undoes a call that a crash cut short. Bytes appended
+// it, and the next open for writing undoes a call that a crash cut short. Bytes a
+// compaction moves lower are not copied: the journal notes where they went. Bytes appended
 // past the file's original end, a dirty file's stale index and the blank bodies of deleted
 // extents need no copy: undoing cuts the file back, and nothing reads the others.
 #pragma once
@@ -46,6 +47,11 @@ private:
 bool ReadHeader(LibraryHandle* handle, format::HeaderBytes& bytes, format::LibraryHeader& header);
 // Writes after the original bytes of the range are safe in the journal.
 bool WriteAt(LibraryHandle* handle, uint32_t offset, std::span<const uint8_t> bytes);
+// Writes at `to` the bytes the caller read at `from` (above it) during this call; when the
+// source is whole after the write and held the call's original bytes, the journal later
+// points at `to` for the original of [from, from + length) instead of copying it. Nothing
+// else of the call may then write over [to, to + length): such a write fails.
+bool MoveDown(LibraryHandle* handle, uint32_t to, std::span<const uint8_t> bytes, uint32_t from);
 bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header);
 // Copies the original bytes of a range that the caller will write itself; with `flush`
 // false the copy goes out with the next journalled write instead of at once.
@@ -61,6 +67,11 @@ void NoteWritten(LibraryHandle* handle, uint32_t end);
 // Cuts the file to `length` once the call committed: cut earlier, the bytes beyond would
 // have to be copied first. A failed cut leaves bytes that nothing reads.
 void CutAfterCommit(LibraryHandle* handle, uint32_t length);
+
+// How far the record area is as the handle's last compaction packed and verified it (see
+// JournalState::packedEnd); the compaction notes it.
+uint32_t PackedEnd(const LibraryHandle* handle);
+void NotePacked(LibraryHandle* handle, uint32_t end);
 
 // At the handle's last close: closes the journal and removes it, unless an undo failed.
 void CloseJournal(LibraryHandle* handle);

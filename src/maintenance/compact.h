@@ -1,7 +1,8 @@
 // Compaction and index rebuild: packs the live records from the end of the header on,
-// drops deleted extents, cuts the file and saves a catalogue rebuilt from the records
-// themselves. Serves IRCompactLibrary, the repair of a dirty file at open, and the
-// deletion that fills the free-slot table.
+// drops deleted extents, cuts the file and saves a catalogue that matches the records
+// themselves (the handle's own, rearranged, when it spells them as they do). Serves
+// IRCompactLibrary, the repair of a dirty file at open, and the deletion that fills the
+// free-slot table.
 #pragma once
 
 #include "handle/handle.h"
