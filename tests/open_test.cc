@@ -91,7 +91,9 @@ protected:
     uint32_t status = 99;
 };
 
+// Every open runs with each flush that VARNEL32_SYNC=full asks for, the crashed changes too.
 TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
+    ::setenv("VARNEL32_SYNC", "full", 1);
     const Bytes good = Crafted(2);
     Bytes badMagic = good, badCrc = good;
     badMagic[3] ^= 0x40;
@@ -240,6 +242,7 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
         IRCloseLibrary(again);
     }
     EXPECT_FALSE(FileExists(Path("missing.lib"))) << "an open never creates";
+    ::unsetenv("VARNEL32_SYNC");
 }
 
 // Every kind flag word gives exactly the empty sealed header of its kind (magic, dataEnd

@@ -3,12 +3,14 @@
 // signal (the shipped examples, the shared sample when present, and a made-up tree of long
 // names, collisions, remotes too large for one record); check and salvage on one table of
 // damaged files; a dirty library with a journal beside it.
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
 #include "cli_support.h"
 #include "format/blocks.h"
 #include "format/journal_blocks.h"
+#include "varnel32.h"
 
 namespace irlib::test {
 namespace {
@@ -201,6 +203,14 @@ TEST_F(Irlib, CheckAndSalvageOnATableOfDamagedFiles) {
     const uint32_t entry1 = e0 + fmt::kRecordHeaderSize + fmt::kEntryHeaderSize +
         fmt::DecodeEntryHeader(std::span<const uint8_t, fmt::kEntryHeaderSize>(good.data() + e0 + fmt::kRecordHeaderSize,
                                                                                fmt::kEntryHeaderSize)).dataLength();
+    // dump lists the blocks in file order.
+    const std::string dump = Ok({"dump", "lib.vlib"});
+    size_t at = 0;
+    for (const std::string& block : {std::string("@0 header  crc "), "@" + std::to_string(e1) + " extent  live",
+                                    "@" + std::to_string(index) + " index entry 0"}) {
+        at = dump.find(block, at);
+        EXPECT_NE(at, std::string::npos) << block << "\n" << dump;
+    }
     const auto flip = [](uint32_t at) { return [at](Bytes& b) { b[at] ^= 0x01; }; };
     const auto head = [](std::function<void(fmt::LibraryHeader&)> edit) {
         return [edit](Bytes& b) { EditHeader(b, edit); };
@@ -251,6 +261,31 @@ TEST_F(Irlib, CheckAndSalvageOnATableOfDamagedFiles) {
         EXPECT_EQ(static_cast<long>(got.size()), row.recovered);
         for (const auto& [path, text] : got) EXPECT_EQ(ref.count(path) ? ref.at(path) : "", text) << path;
     }
+}
+
+// A record another program wrote, whose entry is no IR signal: show gives its bytes in hex,
+// export refuses it rather than guess, and import never takes over its names.
+TEST_F(Irlib, RecordsOfOtherProgramsAreShownNotOverwritten) {
+    Ok({"create", "lib.vlib"});
+    uint8_t record[IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + 4] = {};
+    IR_PUT16(record + IR_RECORD_ENTRY_COUNT_OFFSET, 1);
+    std::memcpy(record + IR_RECORD_MANUFACTURER_OFFSET, "Acme", 4);
+    std::memcpy(record + IR_RECORD_TYPE_OFFSET, "TVs", 3);
+    std::memcpy(record + IR_RECORD_MODEL_OFFSET, "Remote", 6);
+    record[IR_RECORD_ENTRIES_OFFSET] = 0x55;  // an entry kind irlib does not know
+    IR_PUT16(record + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_DATA_LENGTH_OFFSET, 4);
+    std::memcpy(record + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE, "\xDE\xAD\xBE\xEF", 4);
+    uint32_t status = 0;
+    LibraryHandle* lib = IROpenLibrary(0, nullptr, Path("lib.vlib").c_str(), IRModeWrite, 0, &status);
+    ASSERT_NE(lib, nullptr);
+    ASSERT_EQ(IRWriteRemoteRecord(lib, reinterpret_cast<const RemoteRecord*>(record)), 1);
+    IRCloseLibrary(lib);
+    const std::string shown = "unknown  not a signal (entry kind 85 is not an IR signal): de ad be ef";
+    EXPECT_NE(Ok({"show", "lib.vlib", "Acme", "TVs", "Remote"}).find(shown), std::string::npos);
+    ExpectOneErrorLine(Run({"export", "lib.vlib", "out"}), "irlib: lib.vlib: Acme / TVs / Remote: not an IR remote");
+    WriteText("src/TVs/Acme/Remote.ir", kHead + Parsed("Power", "NEC", "01 00 00 00", "01 00 00 00"));
+    EXPECT_NE(Ok({"import", "lib.vlib", "src", "--json"}).find("\"takenBy\": \"(not an IR remote)\""), std::string::npos);
+    EXPECT_NE(Ok({"show", "lib.vlib", "Acme", "TVs", "Remote"}).find(shown), std::string::npos);
 }
 
 // A dirty library is refused by the commands that only read; check and stats name it, and

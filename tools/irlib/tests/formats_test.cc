@@ -97,6 +97,8 @@ TEST_F(Formats, MalformedLinesAreReportedAndTheRestConverts) {
          "bad.pronto:2: word 6 \"00G0\" is not four hex digits", 1},
         {"count.pronto", "A: 0000 006D 0002 0000 0010 0010\nB: 0000 006D 0001 0000 0010 0010\n",
          "count.pronto:1: the code announces 2 + 0 pairs (8 words) but has 6 words", 1},
+        {"long.pronto", "A: 0000 006D 0001 0000 0010 0010 0010\nB: 0000 006D 0001 0000 0010 0010\n",
+         "long.pronto:1: the code announces 1 + 0 pairs (6 words) but has 7 words", 1},
         {"odd.lircd.conf", "begin remote\nname r\nflags RAW_CODES\nbegin raw_codes\nname a\n100 200 300\n"
                            "name b\n100 200\nend raw_codes\nend remote\n",
          "odd.lircd.conf:7: raw code \"b\" has 2 durations", 1},

@@ -34,6 +34,7 @@ TEST(IrFile, ParsesAndWritesBackATableOfTexts) {
         {kHead + "name: A\ntype: parsed\nprotocol: NEC\naddress: 0A 00 00\ncommand: 01 00 00 00\n", "V", true},
         {kHead + "name: A\ntype: raw\nfrequency: 038000\nduty_cycle: 0.33\ndata: 1 2\n", "V", true},
         {kHead + "name: A\ntype: raw\nfrequency: 38000\nduty_cycle: .33\ndata: 1 2\n", "V", true},
+        {kHead + "name: A\ntype: raw\nfrequency: 38000\nduty_cycle: 0.\ndata: 1 2\n", "V", true},
         {kHead + "name: A\ntype: raw\nfrequency: 38000\nduty_cycle: 0.3300001\ndata: 1 2\n", "V", true},
         {kHead + "name: A\ntype: raw\nfrequency: 38000\nduty_cycle: 0.33\ndata: 1 -2\n", "V", true},
         {kHead + "name: A\ntype: raw\nfrequency: 38000\nduty_cycle: 0.33\ndata: 1 4294967296\n", "V", true},
