@@ -158,15 +158,6 @@ TEST(RemoteRecord, ImageDecodesBackWithNamesAndPath) {
     }
 }
 
-TEST(RemoteRecord, WithoutInfoThePathFollowsTheNames) {
-    const auto image = BuildRecordImage({"TVs", "Acme", "Sub/Model"}, {EncodeItem(Parsed("P", "NEC"))});
-    DecodedRemote d;
-    std::string error;
-    ASSERT_TRUE(DecodeRemote(image, d, error)) << error;
-    EXPECT_FALSE(d.hasInfo);
-    EXPECT_EQ(d.info.path, "TVs/Acme/Sub/Model.ir");
-}
-
 TEST(RemoteRecord, SplitKeepsOrderAndEveryPartWithinTheLimit) {
     std::vector<Entry> items;
     for (uint32_t i = 0; i < 300; ++i) items.push_back(EncodeItem(Raw("S" + std::to_string(i), std::vector<uint32_t>(100 + i, 20000))));
@@ -204,21 +195,6 @@ TEST(Names, ShorteningIsDeterministicAndKeepsDistinctNamesApart) {
     EXPECT_EQ(FitName("VSX-921", "+2", "VSX-921"), "VSX-921+2");
     EXPECT_EQ(FitName(a, "+12", a).substr(17), "+12");
     EXPECT_NE(FitName("X", "", "p\n1", true), FitName("X", "", "p\n2", true));
-}
-
-TEST(Names, PathsMapToTypeManufacturerModel) {
-    auto check = [](const char* path, const char* type, const char* manufacturer, const char* model) {
-        const CatalogueNames n = NamesFromPath(path);
-        EXPECT_EQ(n.type, type) << path;
-        EXPECT_EQ(n.manufacturer, manufacturer) << path;
-        EXPECT_EQ(n.model, model) << path;
-    };
-    check("TVs/Samsung/UE40.ir", "TVs", "Samsung", "UE40");
-    check("_Converted_/IR_Plus/G/GOLD/GDTV 32.ir", "_Converted_", "IR_Plus", "G/GOLD/GDTV 32");
-    check("_Converted_/Power_off.ir", "_Converted_", "(none)", "Power_off");
-    check("Loose.ir", "(none)", "(none)", "Loose");
-    EXPECT_EQ(DefaultPath(NamesFromPath("A/B/C/D.ir")), "A/B/C/D.ir");
-    EXPECT_NE(DefaultPath(NamesFromPath("A/D.ir")), "A/D.ir");
 }
 
 TEST(Names, ExportPathsStayInsideTheirDirectory) {
