@@ -189,7 +189,7 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
         {"hot journal of a dirty file", dirtyHot.file, W, IROpenOk, kRecovered, 0, 0, "x.lib", dirtyHot.journal},
         {"torn journal, read-only", torn.file, R, IROpenOk, kBusyOnly, 0, 0, "x.lib", torn.journal},
         {"torn journal, writer", torn.file, W, IROpenOk, kBusyOnly, 0, 0, "x.lib", torn.journal, torn.file},
-        {"another library's journal", Crafted(4), W, IROpenOk, kBusyOnly, 0, 0, "x.lib", hot.journal},
+        {"another library's journal", Crafted(4), W, IROpenOk, kBusyOnly, 0, 0, "x.lib", hot.journal, Crafted(4)},
     };
     // Kind requirements test their own bits, before write protection (bit 0).
     for (uint32_t kind = 2; kind <= 9; ++kind) {
