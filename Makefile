@@ -1,6 +1,6 @@
 # Thin driver over CMake. `make` builds, `make test` builds and runs every test (release and
 # sanitizer builds, the Windows checks, the thread tests under ThreadSanitizer, a minute of
-# each fuzzer, a short torture run and the fault sweep's crash points), `make demo` runs the
+# each fuzzer and the fault sweep's crash points), `make demo` runs the
 # command-line tour. `make crash` runs the fault sweep alone, with its tables (a gate of
 # `make test`), `make fuzz` fuzzes longer.
 # `make install PREFIX=...` installs, `make package` builds the Debian package.
@@ -12,14 +12,13 @@ FUZZ_BUILD ?= build-fuzz
 CMAKE ?= cmake
 FUZZ_SECONDS ?= 300
 TEST_FUZZ_SECONDS ?= 60
-TORTURE_SECONDS ?= 20
 PREFIX ?= /usr/local
 # The builds that make test runs (and CI): warnings are errors there, and the tests must be
 # built, so that a missing GoogleTest fails rather than testing less.
 CHECKED = -DVARNEL32_WERROR=ON -DVARNEL32_BUILD_TESTS=ON
 
 .PHONY: all build asan test test-release test-asan test-windows demo bench clean \
-  test-tsan fuzz-build fuzz test-fuzz torture crash install package
+  test-tsan fuzz-build fuzz test-fuzz crash install package
 
 all: build
 
@@ -50,14 +49,14 @@ test-asan: $(ASAN_BUILD)/CMakeCache.txt
 test-windows:
 	@if [ -x scripts/windows-test.sh ]; then scripts/windows-test.sh; fi
 
-test: test-release test-asan test-windows test-tsan test-fuzz torture crash
+test: test-release test-asan test-windows test-tsan test-fuzz crash
 
 # ---- Reliability -------------------------------------------------------------------------
 $(TSAN_BUILD)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL32_TSAN=ON \
 	  -DVARNEL32_BUILD_TOOLS=OFF $(CHECKED)
 
-# Only the thread tests are built and run with ThreadSanitizer. These builds name their
+# Only the thread and process tests are built and run with ThreadSanitizer. These builds name their
 # targets, so they configure again first: a target added since would not be known yet.
 test-tsan: $(TSAN_BUILD)/CMakeCache.txt
 	$(CMAKE) $(TSAN_BUILD) $(CHECKED) > /dev/null
@@ -79,9 +78,6 @@ fuzz: fuzz-build
 
 test-fuzz: fuzz-build
 	fuzz/run.sh $(FUZZ_BUILD) $(TEST_FUZZ_SECONDS)
-
-torture: build
-	$(BUILD)/tests/varnel32_torture --seconds $(TORTURE_SECONDS)
 
 crash: build
 	$(BUILD)/tests/varnel32_tests --gtest_filter='FaultSweep.*'

@@ -1,16 +1,13 @@
-// Bad input at the boundary: every exported function with every malformed argument a
-// caller can pass (null pointers, names without their terminator inside 21 bytes,
-// out-of-range levels and mode words, read-only handles given to changing calls, records
-// too large for the format) answers with its failure value, leaves the file byte for byte
-// as it was, and the calls that do not show the busy cursor touch no user interface at all.
-// Caller buffers are allocated at their exact size, so the sanitizer build sees any read
-// beyond what the caller handed over.
+// Bad input at the boundary, one table: every export with every malformed argument a caller
+// can pass (null pointers, names without their terminator inside 21 bytes, out-of-range
+// levels, read-only handles given to changing calls, records too large for the format)
+// answers with its failure value, leaves the file byte for byte as it was, and touches no
+// user interface unless it shows the busy cursor. Caller buffers are allocated at their
+// exact size, so the sanitizer build sees any read beyond what the caller handed over.
 #include <climits>
 #include <cstring>
-#include <filesystem>
+#include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "format/endian.h"
 #include "support/reliability.h"
@@ -23,249 +20,173 @@ namespace rl = reliability;
 namespace fi = platform::testing;
 
 // A heap copy of exactly `bytes`, so that reading past its end is caught.
-std::unique_ptr<char[]> Exact(const std::string& bytes) {
-    auto block = std::make_unique<char[]>(bytes.size());
+std::shared_ptr<char[]> Exact(const std::string& bytes) {
+    std::shared_ptr<char[]> block(new char[bytes.size()]);
     std::memcpy(block.get(), bytes.data(), bytes.size());
     return block;
 }
-
-std::unique_ptr<char[]> Field(const std::string& name) {
-    std::string field = name;
-    field.resize(IR_NAME_FIELD_SIZE, '\0');
-    return Exact(field);
+std::shared_ptr<char[]> Field(const std::string& name) {
+    return Exact(name + std::string(IR_NAME_FIELD_SIZE - name.size(), '\0'));
 }
+const RemoteRecord* AsRecord(const std::shared_ptr<char[]>& bytes) {
+    return reinterpret_cast<const RemoteRecord*>(bytes.get());
+}
+std::shared_ptr<char[]> Record(const Bytes& record) { return Exact(std::string(record.begin(), record.end())); }
 
-class Boundary : public LibraryTest {
-protected:
-    // A library with two records, one of them named with 20 characters everywhere.
-    std::string Library() {
-        const std::string path = Path("b.lib");
-        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord(kLong, kLong, kLong, 1, {10})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})));
-        IRCloseLibrary(h);
-        bytes_ = rl::ReadFile(path);
-        return path;
-    }
-    bool Unchanged(const std::string& path) const { return rl::ReadFile(path) == bytes_; }
-    static bool NoUi() { return fi::UiEvents().empty(); }
+const std::string kLong = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, a stored name
 
-    static inline const std::string kLong = "ABCDEFGHIJKLMNOPQRST";  // 20 characters
-    Bytes bytes_;
+struct Row {
+    std::string what;
+    uint32_t mode;  // 0: the call gets a null handle
+    std::function<int64_t(LibraryHandle*)> call;
+    int64_t expected;
+    bool busy = false;  // the call shows the busy cursor
 };
 
-TEST_F(Boundary, NullHandleIsAnsweredWithTheFailureValueAndNothingElse) {
-    const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1");
-    const Bytes record = rl::MakeRecord("Sony", "TV", "KV-1", 1, {});
-    char buffer[256];
-    std::memset(buffer, 'x', sizeof buffer);
-    fi::ClearUiEvents();
-    EXPECT_EQ(IRIsCommandLibrary(nullptr), 0);
-    EXPECT_EQ(IRGetFilenameFromHandle(nullptr, buffer), 0);
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[1], 'x');
-    EXPECT_EQ(IRGetFilenameFromHandle(nullptr, nullptr), 0);
-    EXPECT_EQ(IRSetExtraSpaceAmount(nullptr, 5), 0);
-    EXPECT_EQ(IRGetExtraSpaceAmount(nullptr), 0xFFFF);
-    EXPECT_EQ(IRFindAllManufacturers(nullptr), nullptr);
-    EXPECT_EQ(IRFindAllTypes(nullptr, "Sony"), nullptr);
-    EXPECT_EQ(IRFindAllModels(nullptr, "Sony", "TV"), nullptr);
-    EXPECT_EQ(IRDoesRemoteRecordExist(nullptr, m.get(), t.get(), mo.get()), 0);
-    EXPECT_EQ(IRFetchRemoteRecord(nullptr, m.get(), t.get(), mo.get()), nullptr);
-    EXPECT_EQ(IRWriteRemoteRecord(nullptr, reinterpret_cast<const RemoteRecord*>(record.data())), 0);
-    EXPECT_EQ(IRDeleteRemoteRecord(nullptr, m.get(), t.get(), mo.get()), 0);
-    EXPECT_EQ(IRCompactLibrary(nullptr), 0);
-    IRCloseLibrary(nullptr);
-    IRFreeManufacturers(nullptr);
-    IRFreeTypes(nullptr);
-    IRFreeModels(nullptr);
-    IRFreeRemoteRecord(nullptr);
-    EXPECT_TRUE(NoUi()) << "a null handle reached the user interface";
-    EXPECT_EQ(OpenHandleCount(), 0u);
-}
+class Boundary : public LibraryTest {};
 
-TEST_F(Boundary, NullPointersBesideAValidHandleChangeNothing) {
-    const std::string path = Library();
-    const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1");
-    LibraryHandle* h = Open(path, IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    fi::ClearUiEvents();
-    EXPECT_EQ(IRGetFilenameFromHandle(h, nullptr), 0);
-    EXPECT_EQ(IRFindAllTypes(h, nullptr), nullptr);
-    EXPECT_EQ(IRFindAllModels(h, nullptr, "TV"), nullptr);
-    EXPECT_EQ(IRFindAllModels(h, "Sony", nullptr), nullptr);
-    for (int missing = 0; missing < 3; ++missing) {
-        const char* a = missing == 0 ? nullptr : m.get();
-        const char* b = missing == 1 ? nullptr : t.get();
-        const char* c = missing == 2 ? nullptr : mo.get();
-        EXPECT_EQ(IRDoesRemoteRecordExist(h, a, b, c), 0) << missing;
-        EXPECT_EQ(IRFetchRemoteRecord(h, a, b, c), nullptr) << missing;
-        EXPECT_EQ(IRDeleteRemoteRecord(h, a, b, c), 0) << missing;
-    }
-    EXPECT_EQ(IRWriteRemoteRecord(h, nullptr), 0);
-    EXPECT_TRUE(NoUi());
-    EXPECT_EQ(IRDoesRemoteRecordExist(h, m.get(), t.get(), mo.get()), 1) << "the record is gone";
-    IRCloseLibrary(h);
-    EXPECT_TRUE(Unchanged(path));
+TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
+    const std::string path = Path("b.lib");
+    ASSERT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
+    LibraryHandle* w = Open(path, IRModeWrite);
+    ASSERT_TRUE(rl::WriteRecord(w, rl::MakeRecord(kLong, kLong, kLong, 1, {10})));
+    ASSERT_TRUE(rl::WriteRecord(w, rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})));
+    IRCloseLibrary(w);
+    const Bytes file = rl::ReadFile(path);
 
-    // The two calls on paths: no status, no path.
-    uint32_t status = 99;
-    EXPECT_EQ(IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, nullptr), nullptr);
-    EXPECT_EQ(IROpenLibrary(0, nullptr, nullptr, IRModeReadOnly, 0, &status), nullptr);
-    EXPECT_EQ(status, IROpenBadArgument);
-    EXPECT_EQ(IRCreateLibrary(0, nullptr, 0), 0);
-    EXPECT_EQ(OpenHandleCount(), 0u);
-    // Nothing holds the file: an open for writing, which needs it alone, succeeds.
-    h = Open(path, IRModeWrite, &status);
-    EXPECT_NE(h, nullptr);
-    IRCloseLibrary(h);
-    EXPECT_TRUE(Unchanged(path));
-}
-
-TEST_F(Boundary, NamesWithoutTheirTerminatorAreRefused) {
-    const std::string path = Library();
+    const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1"), good = Field(kLong);
     // Twenty-one characters and no zero: the first twenty match the stored record, so a
     // library that read on until it found a zero, or cut the name at 20, would find it.
     const auto open = Exact(kLong + "U");
-    const auto good = Field(kLong);
-    LibraryHandle* h = Open(path, IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    ASSERT_EQ(IRDoesRemoteRecordExist(h, good.get(), good.get(), good.get()), 1);
+    const auto fits = Record(rl::MakeRecord("Sony", "TV", "KV-1", 5, {4}));
+    const auto moves = Record(rl::MakeRecord("Sony", "TV", "KV-1", 6, {4000}));
+    const auto fresh = Record(rl::MakeRecord("New", "TV", "N-1", 7, {4}));
+    // 1364 empty entries: 79 + 1364 * 48 = 65551 bytes, beyond 65535.
+    const auto many = Record(rl::MakeRecord("Big", "TV", "many", 1, std::vector<uint16_t>(1364, 0)));
+    // One entry whose length alone is beyond: only its head is handed over.
+    Bytes hugeBytes = rl::MakeRecord("Big", "TV", "huge", 2, {});
+    format::Store16(hugeBytes.data() + 2, 1);
+    hugeBytes.resize(hugeBytes.size() + 40, 0);
+    format::Store16(hugeBytes.data() + 67 + 3, 0xFFFF);
+    const auto huge = Record(hugeBytes);
+    // Exactly 65535 bytes: it fits with no extra space, not with one byte of it.
+    const Bytes largestBytes = rl::MakeRecord("Big", "TV", "largest", 3, {65535 - 79 - 48});
+    const auto largest = Record(largestBytes);
+    const std::string p256 = Path(std::string(255 - dir_.size(), 'p'));
+    const auto path256 = Exact(p256 + std::string(1, '\0'));
+    const uint32_t R = IRModeReadOnly, W = IRModeWrite;
+
+    std::vector<Row> rows = {
+        {"create, null path", 0, [](auto*) { return IRCreateLibrary(0, nullptr, 0); }, 0, true},
+        {"open, null status", 0, [&](auto*) { return IROpenLibrary(0, nullptr, path.c_str(), W, 0, nullptr) != nullptr; }, 0, true},
+        {"open, path of 256 bytes", 0, [&](auto*) { uint32_t s; return IROpenLibrary(0, nullptr, path256.get(), W, 0, &s) != nullptr || s != IROpenBadArgument; }, 0, true},
+        {"filename, null buffer", W, [](auto* h) { return IRGetFilenameFromHandle(h, nullptr); }, 0},
+        {"types, null maker", W, [](auto* h) { return IRFindAllTypes(h, nullptr) != nullptr; }, 0},
+        {"models, null maker", W, [](auto* h) { return IRFindAllModels(h, nullptr, "TV") != nullptr; }, 0},
+        {"models, null type", W, [](auto* h) { return IRFindAllModels(h, "Sony", nullptr) != nullptr; }, 0},
+        {"write, null record", W, [](auto* h) { return IRWriteRemoteRecord(h, nullptr); }, 0},
+        {"null handle: command library", 0, [](auto* h) { return IRIsCommandLibrary(h); }, 0},
+        {"null handle: set extra space", 0, [](auto* h) { return IRSetExtraSpaceAmount(h, 5); }, 0},
+        {"null handle: extra space", 0, [](auto* h) { return IRGetExtraSpaceAmount(h); }, 0xFFFF},
+        {"null handle: makers", 0, [](auto* h) { return IRFindAllManufacturers(h) != nullptr; }, 0},
+        {"null handle: types", 0, [](auto* h) { return IRFindAllTypes(h, "Sony") != nullptr; }, 0},
+        {"null handle: models", 0, [](auto* h) { return IRFindAllModels(h, "Sony", "TV") != nullptr; }, 0},
+        {"null handle: write", 0, [&](auto* h) { return IRWriteRemoteRecord(h, AsRecord(fits)); }, 0},
+        {"null handle: compact", 0, [](auto* h) { return IRCompactLibrary(h); }, 0},
+        {"null handle: close and frees", 0, [](auto* h) {
+             IRCloseLibrary(h);
+             IRFreeManufacturers(nullptr);
+             IRFreeTypes(nullptr);
+             IRFreeModels(nullptr);
+             IRFreeRemoteRecord(nullptr);
+             return 0; }, 0},
+        {"null handle: filename", 0, [](auto* h) {
+             char buffer[4] = {'a', 'b', 'c', 0};
+             return IRGetFilenameFromHandle(h, buffer) + (buffer[0] != '\0') + (buffer[1] != 'b'); }, 0},
+    };
+    // The three calls on names, with each name missing or unterminated in turn, and with a
+    // null handle.
+    const std::pair<const char*, std::function<int64_t(LibraryHandle*, const char*, const char*, const char*)>>
+        named[] = {
+            {"exists", [](auto* h, auto* a, auto* b, auto* c) { return IRDoesRemoteRecordExist(h, a, b, c); }},
+            {"fetch", [](auto* h, auto* a, auto* b, auto* c) { return IRFetchRemoteRecord(h, a, b, c) != nullptr; }},
+            {"delete", [](auto* h, auto* a, auto* b, auto* c) { return IRDeleteRemoteRecord(h, a, b, c); }},
+        };
+    for (const auto& n : named) {
+        const auto& call = n.second;
+        const std::string name = n.first;
+        rows.push_back({name + ", null handle", 0, [&](auto* h) { return call(h, m.get(), t.get(), mo.get()); }, 0});
+        for (int bad = 0; bad < 3; ++bad) {
+            rows.push_back({name + ", null name " + std::to_string(bad), W, [&, bad](auto* h) {
+                                return call(h, bad == 0 ? nullptr : m.get(), bad == 1 ? nullptr : t.get(),
+                                            bad == 2 ? nullptr : mo.get()); }, 0});
+            rows.push_back({name + ", unterminated name " + std::to_string(bad), W, [&, bad](auto* h) {
+                                return call(h, bad == 0 ? open.get() : good.get(), bad == 1 ? open.get() : good.get(),
+                                            bad == 2 ? open.get() : good.get()); }, 0});
+        }
+    }
     for (int bad = 0; bad < 3; ++bad) {
-        const char* a = bad == 0 ? open.get() : good.get();
-        const char* b = bad == 1 ? open.get() : good.get();
-        const char* c = bad == 2 ? open.get() : good.get();
-        EXPECT_EQ(IRDoesRemoteRecordExist(h, a, b, c), 0) << bad;
-        EXPECT_EQ(IRFetchRemoteRecord(h, a, b, c), nullptr) << bad;
-        EXPECT_EQ(IRDeleteRemoteRecord(h, a, b, c), 0) << bad;
         Bytes record = rl::MakeRecord(kLong, kLong, kLong, 9, {3});
         std::memset(record.data() + 4 + 21 * bad, 'U', IR_NAME_FIELD_SIZE);
-        EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 0) << bad;
+        rows.push_back({"write, unterminated name " + std::to_string(bad), W,
+                        [r = Record(record)](auto* h) { return IRWriteRemoteRecord(h, AsRecord(r)); }, 0, true});
     }
-    EXPECT_EQ(IRDoesRemoteRecordExist(h, good.get(), good.get(), good.get()), 1);
-    IRCloseLibrary(h);
-    EXPECT_TRUE(Unchanged(path));
-}
-
-TEST_F(Boundary, LevelsAndModeWordsOutOfRange) {
-    const std::string path = Library();
-    uint32_t status = 99;
-    for (const int32_t level : {2, 3, INT32_MAX}) {
-        EXPECT_EQ(IROpenLibrary(level, nullptr, path.c_str(), IRModeReadOnly, 0, &status), nullptr);
-        EXPECT_EQ(status, IROpenBadArgument) << level;
-        EXPECT_EQ(IRCreateLibrary(level, path.c_str(), 0), 0) << level;
-        EXPECT_EQ(IRCreateLibrary(level, Path("new.lib").c_str(), 0), 0) << level;
+    // Levels above 1 create nothing, over a file or beside it.
+    for (int32_t level : {2, 3, INT_MAX}) {
+        rows.push_back({"create, level " + std::to_string(level), 0, [&, level](auto*) {
+                            return IRCreateLibrary(level, path.c_str(), 0) + IRCreateLibrary(level, Path("new.lib").c_str(), 0); },
+                        0, true});
     }
-    EXPECT_FALSE(FileExists(Path("new.lib")));
-    for (const uint32_t mode : {0u, 4u, 8u, 12u, 0xFFFFFFF0u}) {
-        EXPECT_EQ(IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status), nullptr);
-        EXPECT_EQ(status, IROpenBadArgument) << mode;
-    }
-    // Paths: 255 characters are taken (the file is missing), 256 are refused untouched.
-    const std::string prefix = dir_ + "/";
-    const std::string p255 = prefix + std::string(255 - prefix.size(), 'p');
-    const std::string p256 = p255 + "q";
-    EXPECT_EQ(IROpenLibrary(0, nullptr, p255.c_str(), IRModeReadOnly, 0, &status), nullptr);
-    EXPECT_EQ(status, IROpenCannotOpenFile);
-    const auto exact256 = Exact(p256 + std::string(1, '\0'));
-    EXPECT_EQ(IROpenLibrary(0, nullptr, exact256.get(), IRModeWrite, 0, &status), nullptr);
-    EXPECT_EQ(status, IROpenBadArgument);
-    // The lowest levels are as good as 0 and 1.
-    for (const int32_t level : {-1, INT32_MIN}) {
-        LibraryHandle* h = IROpenLibrary(level, nullptr, path.c_str(), IRModeReadOnly, 0, &status);
-        EXPECT_NE(h, nullptr) << level;
-        IRCloseLibrary(h);
-    }
-    EXPECT_TRUE(Unchanged(path));
-    EXPECT_EQ(OpenHandleCount(), 0u);
-}
-
-TEST_F(Boundary, ChangingCallsOnHandlesThatMayNotWrite) {
-    const std::string path = Library();
-    const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1");
-    const Bytes fits = rl::MakeRecord("Sony", "TV", "KV-1", 5, {4});
-    const Bytes moves = rl::MakeRecord("Sony", "TV", "KV-1", 6, {4000});
-    const Bytes fresh = rl::MakeRecord("New", "TV", "N-1", 7, {4});
-    // Read-only: refused before anything, the cursor included. Read-only with the write
-    // bit: the calls get as far as the descriptor, which takes no writes.
-    for (const uint32_t mode : {IRModeReadOnly, IRModeReadOnly | IRModeWrite}) {
-        LibraryHandle* h = Open(path, mode);
-        ASSERT_NE(h, nullptr);
-        fi::ClearUiEvents();
-        for (const Bytes* record : {&fits, &moves, &fresh}) {
-            EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record->data())), 0) << mode;
+    // A handle that may not write refuses every change: read-only before anything, the
+    // cursor included; read-only with the write bit at the descriptor, which takes no
+    // writes (and makes no journal).
+    for (uint32_t mode : {R, R | W}) {
+        const bool busy = mode != R;
+        for (const auto* r : {&fits, &moves, &fresh}) {
+            rows.push_back({"write on mode " + std::to_string(mode), mode,
+                            [r](auto* h) { return IRWriteRemoteRecord(h, AsRecord(*r)); }, 0, busy});
         }
-        EXPECT_EQ(IRDeleteRemoteRecord(h, m.get(), t.get(), mo.get()), 0) << mode;
-        EXPECT_EQ(IRCompactLibrary(h), 0) << mode;
-        if (mode == IRModeReadOnly) {
-            EXPECT_TRUE(NoUi()) << "a refused call touched the cursor";
-        }
-        IRCloseLibrary(h);
-        EXPECT_TRUE(Unchanged(path)) << mode;
-        EXPECT_FALSE(FileExists(path + "-journal")) << "a read-only descriptor makes no journal";
+        rows.push_back({"delete on mode " + std::to_string(mode), mode,
+                        [&](auto* h) { return IRDeleteRemoteRecord(h, m.get(), t.get(), mo.get()); }, 0, busy});
+        rows.push_back({"compact on mode " + std::to_string(mode), mode, [](auto* h) { return IRCompactLibrary(h); }, 0, busy});
     }
-    // The file is still whole and clean.
-    const rl::Contents contents = rl::ContentsOf(path);
-    EXPECT_EQ(contents.size(), 2u);
-    for (const auto& [key, bytes] : contents) EXPECT_FALSE(bytes.empty()) << key;
-}
-
-// IRWriteRemoteRecord has no size argument: the one thing it can tell from the bytes is
-// that a record claims more than the format holds, and that must be found before it reads
-// past the entries it counted or touches the file.
-TEST_F(Boundary, RecordsTooLargeForTheFormatAreRefusedUntouched) {
-    const std::string path = Library();
-    LibraryHandle* h = Open(path, IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    IRSetExtraSpaceAmount(h, 0);
-    const auto write = [&](const Bytes& record) {
-        auto exact = Exact(std::string(record.begin(), record.end()));
-        return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(exact.get()));
+    // IRWriteRemoteRecord has no size argument: a record that claims more than the format
+    // holds must be found before the call reads past the entries it counted.
+    const auto withExtra = [](uint32_t extra, const std::shared_ptr<char[]>& r) {
+        return [extra, r](LibraryHandle* h) {
+            IRSetExtraSpaceAmount(h, extra);
+            return IRWriteRemoteRecord(h, AsRecord(r));
+        };
     };
-    // 1364 empty entries: 79 + 1364 * 48 = 65551 bytes, beyond 65535.
-    Bytes many = rl::MakeRecord("Big", "TV", "many", 1, std::vector<uint16_t>(1364, 0));
-    EXPECT_EQ(write(many), 0);
-    // One entry whose length alone is beyond: only its head is handed over, so reading its
-    // data would run past the buffer.
-    Bytes huge = rl::MakeRecord("Big", "TV", "huge", 2, {});
-    format::Store16(huge.data() + 2, 1);
-    huge.resize(huge.size() + 40, 0);
-    format::Store16(huge.data() + 67 + 3, 0xFFFF);
-    EXPECT_EQ(write(huge), 0);
-    // Exactly 65535 with no extra space fits; with one byte of extra space it does not.
-    const Bytes largest = rl::MakeRecord("Big", "TV", "largest", 3, {65535 - 79 - 48});
-    IRSetExtraSpaceAmount(h, 1);
-    EXPECT_EQ(write(largest), 0);
-    IRSetExtraSpaceAmount(h, 0x10000);  // only the low 16 bits count: 0
-    EXPECT_EQ(IRGetExtraSpaceAmount(h), 0);
-    fi::ClearUiEvents();
-    const Bytes before = rl::ReadFile(path);
-    IRCloseLibrary(h);
-    EXPECT_TRUE(Unchanged(path)) << "a refused record reached the file";
-    EXPECT_EQ(before, bytes_);
-    h = Open(path, IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    IRSetExtraSpaceAmount(h, 0);
-    EXPECT_EQ(write(largest), 1);
-    IRCloseLibrary(h);
-    const rl::Contents contents = rl::ContentsOf(path);
-    ASSERT_EQ(contents.count("big/tv/largest"), 1u);
-    EXPECT_EQ(contents.at("big/tv/largest"), rl::FetchImageOf(largest));
-}
+    rows.push_back({"write, 1364 entries", W, withExtra(0, many), 0, true});
+    rows.push_back({"write, an entry of 65535 bytes", W, withExtra(0, huge), 0, true});
+    rows.push_back({"write, 65535 bytes and extra space", W, withExtra(1, largest), 0, true});
+    rows.push_back({"extra space keeps the low 16 bits", W, [](auto* h) {
+                        IRSetExtraSpaceAmount(h, 0x12345);
+                        return IRGetExtraSpaceAmount(h); }, 0x2345});
 
-// A journal that cannot be made (its name is taken by a folder): a change refuses to
-// start without it, and the file stays as it was.
-TEST_F(Boundary, ChangesWithoutAJournalAreRefusedUntouched) {
-    const std::string path = Library();
-    LibraryHandle* h = Open(path, IRModeWrite);
-    ASSERT_NE(h, nullptr);
-    std::filesystem::create_directory(path + "-journal");
-    const Bytes record = rl::MakeRecord("New", "TV", "N-1", 7, {4});
-    EXPECT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 0);
+    for (const Row& c : rows) {
+        SCOPED_TRACE(c.what);
+        rl::WriteFile(path, file);
+        LibraryHandle* h = c.mode == 0 ? nullptr : Open(path, c.mode);
+        ASSERT_EQ(h != nullptr, c.mode != 0);
+        fi::ClearUiEvents();
+        EXPECT_EQ(c.call(h), c.expected);
+        EXPECT_TRUE(c.busy || fi::UiEvents().empty()) << "the call reached the user interface";
+        IRCloseLibrary(h);
+        EXPECT_TRUE(rl::ReadFile(path) == file) << "the file changed";
+        EXPECT_FALSE(FileExists(path + "-journal"));
+        EXPECT_FALSE(FileExists(Path("new.lib")));
+        EXPECT_EQ(OpenHandleCount(), 0u);
+    }
+    // The record that the last rows refused is stored once the extra space allows it, and
+    // the lowest levels create as well as 0 and 1 do.
+    LibraryHandle* h = Open(path, W);
+    IRSetExtraSpaceAmount(h, 0);
+    EXPECT_EQ(IRWriteRemoteRecord(h, AsRecord(largest)), 1);
     IRCloseLibrary(h);
-    std::filesystem::remove(path + "-journal");
-    EXPECT_TRUE(Unchanged(path));
+    EXPECT_EQ(rl::ContentsOf(path).at("big/tv/largest"), rl::FetchImageOf(largestBytes));
+    for (int32_t level : {-1, INT_MIN}) EXPECT_EQ(IRCreateLibrary(level, Path("new.lib").c_str(), 0), 1);
 }
 
 }  // namespace

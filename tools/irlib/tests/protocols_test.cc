@@ -1,17 +1,8 @@
 // The protocol engine: every protocol renders and decodes back over a spread of values (also
-// through Pronto hex), two published Pronto codes decode as documented, and the raw captures
-// of the shared sample that decode agree with the parsed signals of the same file.
+// through Pronto hex), codes wider than their protocol are refused, timings that are no frame
+// decode to nothing, and two published Pronto codes decode as documented.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <set>
-#include <tuple>
-#include <sstream>
-
-#include "irfile.h"
 #include "pronto.h"
 #include "protocols.h"
 
@@ -69,6 +60,14 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
     ASSERT_TRUE(Render(Code{"NEC", 4, 8}, r, error));
     r.once[10] = 1100;
     EXPECT_FALSE(Decode(r.once, r.frequency).has_value());
+    // Captures are off by up to a fifth of each duration and still decode.
+    for (const char* protocol : {"NEC", "SIRC"}) {
+        ASSERT_TRUE(Render(Code{protocol, 4, 8}, r, error));
+        for (size_t i = 0; i < r.once.size(); ++i) r.once[i] = r.once[i] * (i % 2 ? 6 : 4) / 5;
+        const auto d = Decode(r.once, r.frequency);
+        ASSERT_TRUE(d.has_value()) << protocol;
+        EXPECT_EQ(d->code, (Code{protocol, 4, 8}));
+    }
     ASSERT_TRUE(Render(Code{"RC6", 4, 8}, r, error));
     EXPECT_FALSE(Decode(std::span(r.once).first(r.once.size() - 5), r.frequency).has_value());
     ASSERT_TRUE(Render(Code{"RC5", 4, 8}, r, error));
@@ -99,79 +98,6 @@ TEST(Engine, PublishedProntoCodesDecodeAsDocumented) {
         ASSERT_TRUE(d.has_value()) << row.text;
         EXPECT_EQ(d->code, row.code);
     }
-    // Malformed codes say what is wrong.
-    const std::pair<const char*, const char*> bad[] = {
-        {"0000 006D 0001 0000 0010 001G", "word 6 \"001G\""},
-        {"0000 006D 0002 0000 0010 0010", "announces 2 + 0 pairs"},
-        {"5000 006D 0000 0000", "not a learned code"},
-        {"0000 0000 0000 0000", "carrier word is 0000"},
-    };
-    for (const auto& [text, reason] : bad) {
-        ProntoCode pronto;
-        std::string error;
-        EXPECT_FALSE(ParsePronto(text, pronto, error));
-        EXPECT_NE(error.find(reason), std::string::npos) << error;
-    }
-}
-
-// Every file of the sample with both parsed and raw signals: a raw capture that decodes
-// cleanly (one code in every frame) uses the protocol of the file's parsed signals, and
-// nearly always their address too (a receiver's remote also drives its disc player). Captures
-// of two codes (Pioneer's two-part keys) are not clean and not compared; the aggregate file
-// (one button name with many codes: _Converted_/Power_off.ir) is counted for exact codes.
-TEST(Engine, SampleCapturesAgreeWithTheParsedSignalsOfTheirFile) {
-    namespace fs = std::filesystem;
-    const fs::path sample = fs::path(IRLIB_SHARED_DATA) / "flipper-irdb-sample";
-    if (!fs::is_directory(sample)) GTEST_SKIP() << "skipped: " << sample << " is missing";
-    size_t raw = 0, clean = 0, compared = 0, agree = 0, aggregate = 0, exact = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(sample)) {
-        if (entry.path().extension() != ".ir") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        IrFile file;
-        std::string error;
-        ASSERT_TRUE(ParseIrFile(text.str(), file, error)) << entry.path();
-        using Key = std::tuple<std::string, uint32_t, uint32_t>;
-        std::set<Key> codes, addresses;
-        std::set<std::string> protocols;
-        std::map<std::string, std::set<Key>> byName;
-        std::vector<const Signal*> captures;
-        for (const Item& item : file.items) {
-            if (item.kind != Item::Kind::Signal) continue;
-            if (item.signal.type == Signal::Type::Raw) {
-                captures.push_back(&item.signal);
-                continue;
-            }
-            const Code c = Canonical(CodeOf(item.signal));
-            codes.insert({c.protocol, c.address, c.command});
-            addresses.insert({c.protocol, c.address, 0});
-            protocols.insert(c.protocol);
-            byName[item.signal.name].insert({c.protocol, c.address, c.command});
-        }
-        if (codes.empty()) continue;
-        bool many = false;
-        for (const auto& [name, set] : byName) many |= set.size() > 1;
-        for (const Signal* capture : captures) {
-            ++raw;
-            const auto d = Decode(capture->timings, capture->frequency);
-            if (!d || !d->clean) continue;
-            ++clean;
-            const Code c = Canonical(d->code);
-            if (many) {
-                ++aggregate;
-                exact += codes.count({c.protocol, c.address, c.command});
-                continue;
-            }
-            ++compared;
-            EXPECT_TRUE(protocols.count(c.protocol)) << entry.path() << ": " << capture->name << " is " << c.protocol;
-            agree += addresses.count({c.protocol, c.address, 0});
-        }
-    }
-    std::printf("sample: %zu raw captures beside parsed signals, %zu decode cleanly; of %zu in one-remote "
-                "files all have the file's protocol, %zu its address too; of %zu in the aggregate file %zu are one of its parsed codes\n",
-                raw, clean, compared, agree, aggregate, exact);
-    EXPECT_GE(compared, 50u);
 }
 
 }  // namespace
