@@ -2,7 +2,8 @@
 // writers on files of their own, writers contending for one file. Afterwards the registry
 // must hold exactly what is still open, with the right reference counts.
 #include <atomic>
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "library/registry.h"
@@ -12,6 +13,31 @@ namespace varnel32::test {
 namespace {
 
 constexpr int kThreads = 4;
+
+// A reusable barrier on a mutex and a condition variable. std::barrier of GCC 12 can miss a
+// wake-up where atomic waits have no futex beneath them (mingw-w64), and the test then hangs.
+class Barrier {
+public:
+    explicit Barrier(int count) : count_(count) {}
+    void arrive_and_wait() {
+        std::unique_lock lock(mutex_);
+        const uint64_t phase = phase_;
+        if (++arrived_ == count_) {
+            arrived_ = 0;
+            ++phase_;
+            next_.notify_all();
+            return;
+        }
+        next_.wait(lock, [&] { return phase_ != phase; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable next_;
+    const int count_;
+    int arrived_ = 0;
+    uint64_t phase_ = 0;
+};
 
 class Threads : public FileTest {
 protected:
@@ -98,9 +124,9 @@ TEST_F(Threads, SimultaneousFirstOpensCreateOneHandle) {
     for (int i = 0; i < 300; ++i) f.AddLive("M", "T", std::to_string(i), {}, 0);
     f.WriteTo(Path("a.lib"));
     const std::string path = Path("a.lib");
-    std::barrier start(kThreads);
-    std::barrier opened(kThreads + 1);
-    std::barrier closing(kThreads + 1);
+    Barrier start(kThreads);
+    Barrier opened(kThreads + 1);
+    Barrier closing(kThreads + 1);
     std::vector<LibraryHandle*> got(kThreads);
     std::vector<uint32_t> statuses(kThreads);
     const auto work = [&](int t) {
