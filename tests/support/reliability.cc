@@ -3,7 +3,10 @@
 #include "support/reliability.h"
 
 #ifdef _WIN32
-#include <fstream>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 
 #include "support/test_support.h"
 #else
@@ -265,10 +268,16 @@ Library MakeDirtyLibrary(const std::string& path, const Library& main) {
 // The suite's reader, which also reads a file that a writer of this process holds.
 Bytes ReadFile(const std::string& path) { return test::ReadFile(path); }
 
+// Overwritten in place and then cut, as below, which wine turns into the same calls.
 bool WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
+    const int fd = ::_sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
+                            _S_IREAD | _S_IWRITE);
+    if (fd < 0) return false;
+    const int n = ::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
+    const bool ok = n == static_cast<int>(bytes.size()) &&
+                    ::_chsize_s(fd, static_cast<__int64>(bytes.size())) == 0;
+    ::_close(fd);
+    return ok;
 }
 #else
 Bytes ReadFile(const std::string& path) {
