@@ -31,7 +31,7 @@ fi
 configure_and_build() {  # build dir, toolchain file, targets (all when none)
   local dir=$1 toolchain=$2
   shift 2
-  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DVARNEL32_BUILD_TOOLS=OFF -DVARNEL32_BUILD_BENCH=OFF -DVARNEL32_BUILD_FUZZ=OFF \
     -DVARNEL32_BUILD_TESTS=ON -DVARNEL32_WERROR=ON >/dev/null
   if [ $# -gt 0 ]; then cmake --build "$dir" -j "$JOBS" --target "$@"; else cmake --build "$dir" -j "$JOBS"; fi
