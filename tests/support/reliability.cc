@@ -268,7 +268,8 @@ Library MakeDirtyLibrary(const std::string& path, const Library& main) {
 // The suite's reader, which also reads a file that a writer of this process holds.
 Bytes ReadFile(const std::string& path) { return test::ReadFile(path); }
 
-// Overwritten in place and then cut, as below, which wine turns into the same calls.
+// Overwritten in place and then cut, as on POSIX below: under wine, a file emptied and
+// rewritten is flushed to the disk at its close just the same.
 bool WriteFile(const std::string& path, const Bytes& bytes) {
     const int fd = ::_sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
                             _S_IREAD | _S_IWRITE);
