@@ -3,11 +3,14 @@
 // open of a file together; processes taking turns at one file, one of them ending without
 // closing it. Each must see exactly what it would alone. The ThreadSanitizer build
 // (make test-tsan) runs these to find any state the calls share by accident.
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,6 +25,31 @@ namespace rl = reliability;
 namespace fi = platform::testing;
 
 constexpr int kThreads = 4;
+
+// A reusable barrier on a mutex and a condition variable. std::barrier of GCC 12 can miss a
+// wake-up where atomic waits have no futex beneath them (mingw-w64), and the test then hangs.
+class Barrier {
+public:
+    explicit Barrier(int count) : count_(count) {}
+    void arrive_and_wait() {
+        std::unique_lock lock(mutex_);
+        const uint64_t phase = phase_;
+        if (++arrived_ == count_) {
+            arrived_ = 0;
+            ++phase_;
+            next_.notify_all();
+            return;
+        }
+        next_.wait(lock, [&] { return phase_ != phase; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable next_;
+    const int count_;
+    int arrived_ = 0;
+    uint64_t phase_ = 0;
+};
 
 class Concurrency : public LibraryTest {
 protected:
@@ -113,7 +141,7 @@ TEST_F(Concurrency, ThreadsShareReadersContendForWritersAndKeepTheirOwnFiles) {
 // end up with one handle between them: the search and the append happen under one lock.
 TEST_F(Concurrency, SimultaneousFirstOpensCreateOneHandle) {
     const std::string path = Filled("a.lib", 300);  // a long index keeps each open busy
-    std::barrier start(kThreads), opened(kThreads + 1), closing(kThreads + 1);
+    Barrier start(kThreads), opened(kThreads + 1), closing(kThreads + 1);
     std::vector<LibraryHandle*> got(kThreads);
     const auto work = [&](size_t t) {
         fi::SetCurrentCursorForTest(nullptr);
@@ -140,6 +168,7 @@ TEST_F(Concurrency, SimultaneousFirstOpensCreateOneHandle) {
     EXPECT_TRUE(Registry().empty());
 }
 
+#ifndef _WIN32  // the writers are forked
 // Processes take turns at one file, each opening it for writing (waiting while another
 // holds it), adding a record of its own and closing; the first one ends without closing
 // after its last record, so a later writer repairs the file. Nothing acknowledged is lost.
@@ -182,6 +211,7 @@ TEST_F(Concurrency, ProcessesTakingTurnsAtOneFileLoseNothing) {
     EXPECT_TRUE(CheckFileInvariantsAt(path));
     EXPECT_EQ(rl::ContentsOf(path), expected);
 }
+#endif
 
 }  // namespace
 }  // namespace varnel32::test

@@ -7,7 +7,6 @@
 // process died right after the failed call, as the ended process left it - must pass the
 // rule of rl::Broken and keep its invariants. Only a create that failed may leave a file
 // that does not open: nobody had it.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cinttypes>

@@ -1,13 +1,96 @@
-// Forked children for the exclusion tests; see child_process.h. Children leave through
-// _exit so that nothing of the parent's test framework runs twice.
+// Other processes for the exclusion tests; see child_process.h. Forked children leave
+// through _exit so that nothing of the parent's test framework runs twice; on Windows a
+// holder is this program again, caught before main so that the framework never starts.
 #include "support/child_process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "varnel32.h"
 
 namespace varnel32::test {
+
+#ifdef _WIN32
+namespace {
+
+constexpr const char* kHoldFlag = "--varnel32-hold";
+int g_children = 0;
+
+// The named events between a holder and this process: "-held" once its open succeeded,
+// "-release" when it may close.
+std::string EventName(const std::string& base, const char* what) { return base + what; }
+
+// The holder's side: `program --varnel32-hold MODE EVENTBASE PATH`. A failed open ends the
+// process with its status; a held library is closed when the parent signals.
+[[maybe_unused]] const bool g_holder = [] {
+    if (__argc != 5 || std::strcmp(__argv[1], kHoldFlag) != 0) return false;
+    uint32_t status = 99;
+    LibraryHandle* h = IROpenLibrary(0, nullptr, __argv[4],
+                                     static_cast<uint32_t>(std::strtoul(__argv[2], nullptr, 10)),
+                                     0, &status);
+    if (h == nullptr) ExitProcess(status);
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(__argv[3], "-held").c_str());
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, EventName(__argv[3], "-release").c_str());
+    if (held == nullptr || release == nullptr) ExitProcess(255);
+    SetEvent(held);
+    WaitForSingleObject(release, INFINITE);
+    IRCloseLibrary(h);
+    ExitProcess(0);
+}();
+
+}  // namespace
+
+int RunInChild(const std::function<int()>&) { return -1; }
+
+HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
+    const std::string base = "varnel32-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(++g_children);
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, EventName(base, "-held").c_str());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, EventName(base, "-release").c_str());
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string command = std::string("\"") + program + "\" " + kHoldFlag + " " +
+                          std::to_string(mode) + " " + base + " \"" + path + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // Nothing is inherited, so the holder has no copy of a file this process opened.
+    if (held != nullptr && release != nullptr &&
+        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+        CloseHandle(info.hThread);
+        child_ = reinterpret_cast<intptr_t>(info.hProcess);
+        HANDLE either[2] = {held, info.hProcess};
+        DWORD exitCode = 255;
+        if (WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0) {
+            status_ = IROpenOk;
+        } else if (GetExitCodeProcess(info.hProcess, &exitCode)) {
+            status_ = exitCode;
+        }
+    }
+    if (held != nullptr) CloseHandle(held);
+    release_ = reinterpret_cast<intptr_t>(release);
+}
+
+HeldByChild::~HeldByChild() {
+    const auto release = reinterpret_cast<HANDLE>(release_);
+    const auto process = reinterpret_cast<HANDLE>(child_);
+    if (release != nullptr) SetEvent(release);
+    if (child_ != -1) {
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+    }
+    if (release != nullptr) CloseHandle(release);
+}
+
+#else
 namespace {
 
 int WaitFor(pid_t pid) {
@@ -35,8 +118,8 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
         close(report[1]);
         return;
     }
-    pid_ = fork();
-    if (pid_ == 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
         close(report[0]);
         close(release[1]);
         uint32_t status = 99;
@@ -51,15 +134,17 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
     }
     close(report[1]);
     close(release[0]);
+    child_ = pid;
     release_ = release[1];
     unsigned char byte = 255;
-    if (pid_ > 0 && read(report[0], &byte, 1) == 1) status_ = byte;
+    if (pid > 0 && read(report[0], &byte, 1) == 1) status_ = byte;
     close(report[0]);
 }
 
 HeldByChild::~HeldByChild() {
-    if (release_ >= 0) close(release_);
-    if (pid_ > 0) WaitFor(pid_);
+    if (release_ >= 0) close(static_cast<int>(release_));
+    if (child_ > 0) WaitFor(static_cast<pid_t>(child_));
 }
+#endif
 
 }  // namespace varnel32::test

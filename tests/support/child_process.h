@@ -1,11 +1,10 @@
 // Other processes for the tests of file exclusion: a forked child that runs a check and
 // reports through its exit status, or one that holds a library open until told to let go.
-// The child starts with a copy of this process's registry, so a read-only open in it with
-// the path and mode word of a handle the parent holds would share that copy, not open the
-// file; tests pick mode words that the parent does not hold.
+// A forked child starts with a copy of this process's registry, so a read-only open in it
+// with the path and mode word of a handle the parent holds would share that copy, not open
+// the file; tests pick mode words that the parent does not hold. Windows cannot fork: there
+// the holder is this program started again.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +13,7 @@
 namespace varnel32::test {
 
 // Runs `body` in a forked child and returns its exit status, or -1 when it did not exit.
+// On Windows nothing runs and the result is -1: the fault sweep then has no dying runs.
 int RunInChild(const std::function<int()>& body);
 
 // A child process that opens `path` with `mode` through IROpenLibrary and keeps it open
@@ -28,8 +28,8 @@ public:
     uint32_t status() const { return status_; }
 
 private:
-    pid_t pid_ = -1;
-    int release_ = -1;  // writing end: closing it lets the child go
+    intptr_t child_ = -1;    // process id, or handle on Windows
+    intptr_t release_ = -1;  // what lets the child go: a pipe's writing end, or an event
     uint32_t status_ = 255;
 };
 

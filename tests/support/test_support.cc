@@ -8,8 +8,13 @@
 #include <fstream>
 #include <random>
 
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 #include "format/endian.h"
 #include "library/registry.h"
+#include "platform/platform.h"
 
 namespace varnel32::test {
 
@@ -30,9 +35,32 @@ void RemoveTree(const std::string& path) {
     std::filesystem::remove_all(path, ignored);
 }
 
+#ifdef _WIN32
+// Windows refuses any other open of a file that a writer holds (its share mode denies
+// reading), so a file that a handle of this process holds is read through the handle's own
+// descriptor, its position put back, below the fault injection.
+static bool ReadThroughHandle(const std::string& path, Bytes& bytes) {
+    for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) {
+        if (!platform::PathsEqual(h->path, path.c_str())) continue;
+        const __int64 at = _telli64(h->descriptor);
+        bytes.resize(static_cast<size_t>(_lseeki64(h->descriptor, 0, SEEK_END)));
+        _lseeki64(h->descriptor, 0, SEEK_SET);
+        const int n = _read(h->descriptor, bytes.data(), static_cast<unsigned>(bytes.size()));
+        bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        _lseeki64(h->descriptor, at, SEEK_SET);
+        return true;
+    }
+    return false;
+}
+#endif
+
 // One sized read: the model test reads the whole file several times per step.
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
+#ifdef _WIN32
+    Bytes held;
+    if (!in && ReadThroughHandle(path, held)) return held;
+#endif
     if (!in) return {};
     Bytes bytes(static_cast<size_t>(in.tellg()));
     in.seekg(0);
@@ -48,6 +76,18 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 bool FileExists(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+#endif
 }
 
 format::Name Field(const std::string& text) {

@@ -24,6 +24,8 @@ void RemoveTree(const std::string& path);
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+// Sets a variable of this process's environment, or removes it when `value` is null.
+void SetEnvironment(const char* name, const char* value);
 
 // A 21-byte name field holding `text` (at most 20 characters) and zero bytes after it.
 format::Name Field(const std::string& text);

@@ -1,7 +1,7 @@
 /*
  * A minimal host application: loads varnel32.dll at run time, resolves all nineteen exports
  * by name with GetProcAddress (the decorated standard-call names on 32-bit Windows, the
- * plain names on 64-bit), and runs create, open, write, list, fetch, delete and close
+ * plain names on 64-bit), and runs create, open, write, list, delete, compact and close
  * through standard-call function pointers. Exit status 0 when every step worked.
  * Usage: varnel32_host [library-file]   (default: varnel32_host.lib in the current dir)
  */
@@ -26,12 +26,8 @@ typedef int32_t(__stdcall *HandleFn)(LibraryHandle *);
 typedef int32_t(__stdcall *FilenameFn)(LibraryHandle *, char *);
 typedef int32_t(__stdcall *SetExtraFn)(LibraryHandle *, uint32_t);
 typedef uint16_t(__stdcall *GetExtraFn)(LibraryHandle *);
-typedef NameList *(__stdcall *ListMakersFn)(LibraryHandle *);
-typedef NameList *(__stdcall *ListTypesFn)(LibraryHandle *, const char *);
 typedef NameList *(__stdcall *ListModelsFn)(LibraryHandle *, const char *, const char *);
 typedef int32_t(__stdcall *NamesFn)(LibraryHandle *, const char *, const char *, const char *);
-typedef RemoteRecord *(__stdcall *FetchFn)(LibraryHandle *, const char *, const char *,
-                                           const char *);
 typedef int32_t(__stdcall *WriteFn)(LibraryHandle *, const RemoteRecord *);
 typedef void(__stdcall *FreeFn)(void *);
 
@@ -61,16 +57,16 @@ static void Expect(int ok, const char *what) {
     }
 }
 
-static void PutName(void *field, const char *text) {
-    memset(field, 0, IR_NAME_FIELD_SIZE);
-    memcpy(field, text, strlen(text));
-}
-
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "varnel32_host.lib";
     HMODULE dll = LoadLibraryA("varnel32.dll");
     /* Kept as the generic function pointer type and cast to each export's type when called. */
     void (*fn[19])(void);
+    unsigned char record[IR_RECORD_ENTRIES_OFFSET];
+    uint32_t status = 99;
+    char name[256];
+    LibraryHandle *h;
+    NameList *list;
     int i;
     if (dll == NULL) {
         printf("host: cannot load varnel32.dll (error %lu)\n", (unsigned long)GetLastError());
@@ -84,74 +80,30 @@ int main(int argc, char **argv) {
         }
     }
     if (g_failures != 0) return 1;
-    /* The four release names are one routine. */
-    Expect(fn[kFreeMakers] == fn[kFreeModels] && fn[kFreeMakers] == fn[kFreeRecord] &&
-               fn[kFreeMakers] == fn[kFreeTypes],
-           "the IRFree names resolve to one address");
 
-    {
-        unsigned char record[IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + 8];
-        char maker[IR_NAME_FIELD_SIZE], type[IR_NAME_FIELD_SIZE], model[IR_NAME_FIELD_SIZE];
-        uint32_t status = 99;
-        char name[256];
-        LibraryHandle *h;
-        NameList *list;
-        RemoteRecord *fetched;
-
-        memset(record, 0, sizeof record);
-        IR_PUT16(record + IR_RECORD_ENTRY_COUNT_OFFSET, 1);
-        PutName(record + IR_RECORD_MANUFACTURER_OFFSET, "Acme");
-        PutName(record + IR_RECORD_TYPE_OFFSET, "TV");
-        PutName(record + IR_RECORD_MODEL_OFFSET, "X1");
-        IR_PUT16(record + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_DATA_LENGTH_OFFSET, 8);
-        memcpy(record + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE, "\x01\x02\x03\x04power", 8);
-        PutName(maker, "acme");
-        PutName(type, "tv");
-        PutName(model, "x1");
-
-        Expect(((CreateFn)fn[kCreate])(0, path, 0) == 1, "create");
-        h = ((OpenFn)fn[kOpen])(0, NULL, path, IRModeWrite, 0, &status);
-        Expect(h != NULL && status == IROpenOk, "open for writing");
-        if (h == NULL) return 1;
-        Expect(((OpenFn)fn[kOpen])(0, NULL, path, IRModeReadOnly, 0, &status) == NULL &&
-                   status == IROpenCannotOpenFile,
-               "a second open of a file held for writing gets status 1");
-        Expect(((GetExtraFn)fn[kGetExtra])(h) == 1024, "extra space of a new handle");
-        Expect(((SetExtraFn)fn[kSetExtra])(h, 16) == 1, "set extra space");
-        Expect(((HandleFn)fn[kIsCommand])(h) == 0, "an infrared library");
-        Expect(((FilenameFn)fn[kFilename])(h, name) == 1 && strcmp(name, path) == 0, "filename");
-        Expect(((WriteFn)fn[kWrite])(h, (const RemoteRecord *)record) == 1, "write");
-        Expect(((NamesFn)fn[kExists])(h, maker, type, model) == 1, "exists");
-        list = ((ListMakersFn)fn[kMakers])(h);
-        Expect(list != NULL && IR_GET16(list) == 1, "manufacturers");
-        ((FreeFn)fn[kFreeRecord])(list);
-        list = ((ListTypesFn)fn[kTypes])(h, "Acme");
-        Expect(list != NULL && IR_GET16(list) == 1, "types");
-        ((FreeFn)fn[kFreeModels])(list);
-        list = ((ListModelsFn)fn[kModels])(h, "Acme", "TV");
-        Expect(list != NULL && IR_GET16(list) == 1, "models");
-        ((FreeFn)fn[kFreeTypes])(list);
-        ((CloseFn)fn[kClose])(h);
-
-        h = ((OpenFn)fn[kOpen])(0, NULL, path, IRModeReadOnly, 0, &status);
-        Expect(h != NULL && status == IROpenOk, "reopen read-only");
-        if (h == NULL) return 1;
-        fetched = ((FetchFn)fn[kFetch])(h, maker, type, model);
-        Expect(fetched != NULL &&
-                   memcmp((const unsigned char *)fetched + 2, record + 2, sizeof record - 2) == 0,
-               "fetch returns the written record");
-        ((FreeFn)fn[kFreeMakers])(fetched);
-        Expect(((NamesFn)fn[kDelete])(h, maker, type, model) == 0, "no delete through a reader");
-        ((CloseFn)fn[kClose])(h);
-
-        h = ((OpenFn)fn[kOpen])(0, NULL, path, IRModeWrite, 0, &status);
-        Expect(h != NULL, "reopen for writing");
-        if (h == NULL) return 1;
-        Expect(((NamesFn)fn[kDelete])(h, maker, type, model) == 1, "delete");
-        Expect(((HandleFn)fn[kCompact])(h) == 1, "compact");
-        Expect(((NamesFn)fn[kExists])(h, maker, type, model) == 0, "deleted");
-        ((CloseFn)fn[kClose])(h);
-    }
+    /* A short cycle through pointers of each shape; tests/c_api_test.c covers the calls. */
+    memset(record, 0, sizeof record);
+    strcpy((char *)record + IR_RECORD_MANUFACTURER_OFFSET, "Acme");
+    strcpy((char *)record + IR_RECORD_TYPE_OFFSET, "TV");
+    strcpy((char *)record + IR_RECORD_MODEL_OFFSET, "X1");
+    Expect(((CreateFn)fn[kCreate])(0, path, 0) == 1, "create");
+    h = ((OpenFn)fn[kOpen])(0, NULL, path, IRModeWrite, 0, &status);
+    Expect(h != NULL && status == IROpenOk, "open for writing");
+    if (h == NULL) return 1;
+    Expect(((SetExtraFn)fn[kSetExtra])(h, 16) == 1 && ((GetExtraFn)fn[kGetExtra])(h) == 16,
+           "extra space");
+    Expect(((HandleFn)fn[kIsCommand])(h) == 0, "an infrared library");
+    Expect(((FilenameFn)fn[kFilename])(h, name) == 1 && strcmp(name, path) == 0, "filename");
+    Expect(((WriteFn)fn[kWrite])(h, (const RemoteRecord *)record) == 1, "write");
+    list = ((ListModelsFn)fn[kModels])(h, "Acme", "TV");
+    Expect(list != NULL && IR_GET16(list) == 1, "models");
+    ((FreeFn)fn[kFreeTypes])(list);
+    Expect(((NamesFn)fn[kDelete])(h, (char *)record + IR_RECORD_MANUFACTURER_OFFSET,
+                                  (char *)record + IR_RECORD_TYPE_OFFSET,
+                                  (char *)record + IR_RECORD_MODEL_OFFSET) == 1,
+           "delete");
+    Expect(((HandleFn)fn[kCompact])(h) == 1, "compact");
+    ((CloseFn)fn[kClose])(h);
     DeleteFileA(path);
     FreeLibrary(dll);
     printf("host: %d names resolved, %s\n", 19, g_failures == 0 ? "all calls worked" : "FAILED");
