@@ -470,8 +470,11 @@ TEST_F(FaultSweep, CompactWithLongMoves) {
     const Start start = BuildLongMoves();
     Bytes journal;
     const Start cutShort = CompactionCutShort(start, journal);
+#ifndef _WIN32  // the compaction cut short dies in a forked child
     ASSERT_FALSE(journal.empty());
+#endif
     for (const bool undoing : {false, true}) {
+        if (undoing && journal.empty()) continue;
         Scenario s;
         s.name = undoing ? "open undoing a compaction with long moves" : "compact with long moves";
         s.start = undoing ? &cutShort : &start;

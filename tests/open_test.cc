@@ -353,8 +353,9 @@ TEST_F(Open, AWriterHasItsFileAloneWithinAndAcrossProcesses) {
             IRCloseLibrary(h);
         }
         EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 0);
-        EXPECT_EQ(ReadFile(path), before);
         IRCloseLibrary(holder);
+        child.reset();
+        EXPECT_EQ(ReadFile(path), before);
     }
     // Closing one reader keeps the file shut to writers while another is open.
     LibraryHandle* reader = OpenAs(path, R);
