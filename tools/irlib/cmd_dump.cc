@@ -24,7 +24,7 @@ int RunDump(const Args& args) {
     if (!LoadFile(file, bytes, error)) return Fail(file, error);
     const uint64_t size = bytes.size();
     std::printf("file %s, %llu bytes\n", file.c_str(), static_cast<unsigned long long>(size));
-    if (size < fmt::kHeaderSize) return Fail(file, "shorter than a header (1570 bytes)");
+    if (size < fmt::kHeaderSize) return Fail(file, "shorter than a header (" + std::to_string(fmt::kHeaderSize) + " bytes)");
 
     const BlockCheck hc = CheckBlock(fmt::BlockKind::Header, bytes, 0);
     const auto h = fmt::DecodeLibraryHeader(std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize));
@@ -34,7 +34,7 @@ int RunDump(const Args& args) {
                 h.dirty, h.reserved);
     for (size_t i = 0; i < h.freeSlots.size(); ++i)
         if (h.freeSlots[i].offset != 0 || h.freeSlots[i].size != 0)
-            std::printf("@%zu free slot %zu  offset %u  size %u\n", fmt::kFreeSlotsOffset + 6 * i, i,
+            std::printf("@%zu free slot %zu  offset %u  size %u\n", fmt::kFreeSlotsOffset + fmt::kFreeSlotSize * i, i,
                         h.freeSlots[i].offset, h.freeSlots[i].size);
 
     const bool endOk = h.dataEnd >= fmt::kRecordAreaStart && h.dataEnd <= size;

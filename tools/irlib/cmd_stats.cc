@@ -109,12 +109,12 @@ int RunStats(const Args& args) {
                 static_cast<unsigned long long>(entries), static_cast<unsigned long long>(signals),
                 static_cast<unsigned long long>(comments), static_cast<unsigned long long>(remoteInfos),
                 static_cast<unsigned long long>(other));
-    std::printf("record area    1570..%u: %llu bytes used, %llu spare in live extents, %llu in deleted ones\n",
-                h.dataEnd, static_cast<unsigned long long>(used),
+    std::printf("record area    %u..%u: %llu bytes used, %llu spare in live extents, %llu in deleted ones\n",
+                fmt::kRecordAreaStart, h.dataEnd, static_cast<unsigned long long>(used),
                 static_cast<unsigned long long>(liveCapacity - used),
                 static_cast<unsigned long long>(deletedCapacity));
-    std::printf("free slots     %u of 256 in use (freeSlotCount %u), %u free bytes\n", occupied,
-                h.freeSlotCount, h.freeBytes);
+    std::printf("free slots     %u of %zu in use (freeSlotCount %u), %u free bytes\n", occupied,
+                fmt::kFreeSlotCount, h.freeSlotCount, h.freeBytes);
     std::printf("index          %llu bytes at %u%s\n", static_cast<unsigned long long>(indexBytes), h.dataEnd,
                 h.dirty ? " (stale)" : "");
     std::printf("tail           %llu bytes after the index\n", static_cast<unsigned long long>(tail));
