@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "format/endian.h"
+#include "maintenance/check.h"
 #include "support/reliability.h"
 #include "support/test_support.h"
 
@@ -95,38 +95,34 @@ std::vector<Place> MapFile(const Bytes& file) {
                           uint32_t position = 0) {
         for (size_t i = from; i < to && i < map.size(); ++i) map[i] = {region, key, position};
     };
+    const auto keyOf = [](const auto& names) {
+        return rl::KeyOf(check::FieldText(names.manufacturer), check::FieldText(names.type),
+                         check::FieldText(names.model));
+    };
     mark(0, format::kHeaderSize, Region::Header);
-    const rl::Walk walk = rl::WalkFile(file);
-    EXPECT_TRUE(walk.complete);
-    for (const rl::Walk::Extent& e : walk.extents) {
-        const size_t end = e.offset + size_t{e.capacity};
-        if (e.deleted) {
-            mark(e.offset, e.offset + format::kRecordHeaderSize, Region::DeletedRecordHeader);
-            mark(e.offset + format::kRecordHeaderSize, end, Region::BlankBody);
+    const check::Report report = check::Check(file);
+    EXPECT_TRUE(report.ok());
+    for (const check::ExtentScan& x : report.walk.extents) {
+        const size_t body = x.offset + format::kRecordHeaderSize;
+        if (x.deleted()) {
+            mark(x.offset, body, Region::DeletedRecordHeader);
+            mark(body, x.end(), Region::BlankBody);
             continue;
         }
-        mark(e.offset, e.offset + format::kRecordHeaderSize, Region::RecordHeader, e.key);
-        const uint8_t* head = file.data() + e.offset;
-        size_t p = e.offset + format::kRecordHeaderSize;
-        for (uint16_t i = 0; i < format::Load16(head + 12); ++i) {
-            const uint16_t length = format::Load16(file.data() + p + format::kEntryDataLengthOffset);
-            mark(p, p + format::kEntryHeaderSize, Region::EntryHeader, e.key);
-            mark(p + format::kEntryHeaderSize, p + format::kEntryHeaderSize + length, Region::EntryData, e.key);
-            p += format::kEntryHeaderSize + length;
+        const std::string key = keyOf(x.header);
+        mark(x.offset, body, Region::RecordHeader, key);
+        size_t p = body;
+        for (const check::EntryScan& e : x.entries) {
+            p = e.offset + format::kEntryHeaderSize;
+            mark(e.offset, p, Region::EntryHeader, key);
+            mark(p, p + e.header.dataLength(), Region::EntryData, key);
+            p += e.header.dataLength();
         }
-        mark(p, end, Region::Spare, e.key);
+        mark(p, x.end(), Region::Spare, key);
     }
-    if (walk.header.dirty == 0) {
-        for (uint32_t j = 0; j < walk.header.recordCount; ++j) {
-            const size_t at = walk.header.dataEnd + size_t{format::kIndexEntrySize} * j;
-            const uint8_t* names = file.data() + at + 4;
-            const auto name = [&](size_t o) {
-                return std::string(reinterpret_cast<const char*>(names + o),
-                                   ::strnlen(reinterpret_cast<const char*>(names + o), 21));
-            };
-            mark(at, at + format::kIndexEntrySize, Region::IndexEntry,
-                 rl::KeyOf(name(0), name(21), name(42)), j);
-        }
+    for (uint32_t j = 0; j < report.index.size(); ++j) {
+        const size_t at = report.header.dataEnd + size_t{format::kIndexEntrySize} * j;
+        mark(at, at + format::kIndexEntrySize, Region::IndexEntry, keyOf(report.index[j]), j);
     }
     return map;
 }

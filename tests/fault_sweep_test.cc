@@ -19,7 +19,6 @@
 
 #include "library/handle.h"
 #include "support/child_process.h"
-#include "support/file_invariants.h"
 #include "support/reliability.h"
 #include "support/test_support.h"
 
@@ -121,7 +120,7 @@ protected:
     Start BuildDirty(const Start& main) { return rl::MakeDirtyLibrary(Path("dirty.lib"), main); }
     static Start Checked(const Start& start) {
         EXPECT_FALSE(start.contents.empty());
-        EXPECT_TRUE(CheckFileInvariants(start.file));
+        EXPECT_EQ(rl::Violations(start.file), "");
         return start;
     }
 
@@ -264,7 +263,7 @@ private:
         const std::string broken = rl::Broken(v);
         EXPECT_TRUE(broken.empty()) << what << ": " << broken;
         if (broken.empty()) {
-            EXPECT_TRUE(CheckFileInvariantsAt(path)) << what;
+            EXPECT_EQ(rl::Violations(rl::ReadFile(path)), "") << what;
         }
     }
 

@@ -10,7 +10,7 @@
 #include "format/blocks.h"
 #include "index/catalogue.h"
 #include "library/handle.h"
-#include "support/file_invariants.h"
+#include "support/test_support.h"
 
 namespace varnel32::test {
 

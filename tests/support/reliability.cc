@@ -12,6 +12,7 @@
 #include <set>
 
 #include "format/endian.h"
+#include "maintenance/check.h"
 
 namespace varnel32::reliability {
 namespace {
@@ -287,66 +288,11 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
     return ok;
 }
 
-Walk WalkFile(const Bytes& file) {
-    Walk w;
-    if (file.size() < format::kHeaderSize) {
-        w.why = "file shorter than its header";
-        return w;
-    }
-    const std::span<const uint8_t, format::kHeaderSize> head(file.data(), format::kHeaderSize);
-    if (!format::Verify(format::BlockKind::Header, head)) {
-        w.why = "header fails verification";
-        return w;
-    }
-    w.headerValid = true;
-    w.header = format::DecodeLibraryHeader(head);
-    uint32_t live = w.header.recordCount;
-    uint32_t deleted = w.header.freeSlotCount;
-    uint64_t pos = format::kRecordAreaStart;
-    std::set<std::string> seen;
-    while (live != 0 || deleted != 0) {
-        w.stoppedAt = static_cast<uint32_t>(pos);
-        if (pos + format::kRecordHeaderSize > file.size()) {
-            w.why = "record header beyond the end of the file";
-            return w;
-        }
-        const std::span<const uint8_t, format::kRecordHeaderSize> block(file.data() + pos,
-                                                                         format::kRecordHeaderSize);
-        if (!format::Verify(format::BlockKind::Record, block)) {
-            w.why = "no valid record header";
-            return w;
-        }
-        const format::RecordHeader r = format::DecodeRecordHeader(block);
-        if (r.capacity < format::kRecordHeaderSize) {
-            w.why = "capacity below a record header";
-            return w;
-        }
-        if (r.deleted != 0) {
-            if (deleted == 0) {
-                w.why = "more deleted extents than counted";
-                return w;
-            }
-            --deleted;
-            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, true, {}});
-        } else {
-            if (live == 0) {
-                w.why = "more live extents than counted";
-                return w;
-            }
-            const auto* names = file.data() + pos + 16;
-            std::string key = KeyOf(NameAt(names), NameAt(names + 21), NameAt(names + 42));
-            if (!seen.insert(key).second) {
-                w.why = "two live records with the same names";
-                return w;
-            }
-            --live;
-            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, false, std::move(key)});
-        }
-        pos += r.capacity;
-    }
-    w.stoppedAt = static_cast<uint32_t>(pos);
-    w.complete = true;
-    return w;
+std::string Violations(const Bytes& file) {
+    const check::Report report = check::Check(file);
+    if (report.ok()) return "";
+    return check::Describe(report.violations.front()) + " (" + std::to_string(report.violations.size()) +
+           " violations)";
 }
 
 const char* OutcomeName(Outcome outcome) {

@@ -107,6 +107,27 @@ std::vector<std::string> NamesOf(const NameList* list) {
     return names;
 }
 
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    RemoteRecord* record = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
+    if (record == nullptr) return std::nullopt;
+    const auto* p = reinterpret_cast<const uint8_t*>(record);
+    Bytes bytes(p, p + format::Load16(p));
+    IRFreeRemoteRecord(record);
+    return bytes;
+}
+
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
+}
+
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record) {
+    return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
+}
+
 std::vector<LibraryHandle*> Registry() {
     std::vector<LibraryHandle*> list;
     for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) list.push_back(h);

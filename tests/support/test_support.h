@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,14 @@ format::LibraryHeader DecodeHeaderOf(const Bytes& file);
 format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset);
 // Names of a NameList block, and its byte length.
 std::vector<std::string> NamesOf(const NameList* list);
+
+// The calls by name, each name passed as its own 21-byte field as callers pass them; a
+// fetched record is copied (usedSize bytes) and released.
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model);
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model);
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record);
 
 // Base fixture: a temp dir, clean fault and UI state, a known current cursor, and a check
 // after every test that no library handle is left open.

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/testing/fault_injection.h"
-#include "support/file_invariants.h"
+#include "maintenance/check.h"
 #include "support/reliability.h"
 #include "support/test_support.h"
 
@@ -165,9 +165,7 @@ private:
         }
         Check(path, h, "on a read-only open");
         // Nobody can write while this handle is open: the bytes are the clean file's.
-        if (auto ok = varnel32::test::CheckFileInvariants(rl::ReadFile(path)); !ok) {
-            Fail(path, ok.message());
-        }
+        if (const std::string broken = rl::Violations(rl::ReadFile(path)); !broken.empty()) Fail(path, broken);
         IRCloseLibrary(h);
     }
 
@@ -229,8 +227,8 @@ private:
         }
         if (Pick(100) < 3) {
             ++stats.abandons;
-            const rl::Walk walk = rl::WalkFile(rl::ReadFile(path));
-            if (walk.headerValid && walk.header.dirty != 0) std::fclose(std::fopen(mark.c_str(), "w"));
+            const varnel32::check::Report file = varnel32::check::Check(rl::ReadFile(path));
+            if (file.headerVerifies && file.dirty) std::fclose(std::fopen(mark.c_str(), "w"));
             return false;
         }
         IRCloseLibrary(h);
@@ -324,8 +322,8 @@ int main(int argc, char** argv) {
             ++total.failures;
         }
         IRCloseLibrary(h);
-        if (auto ok = varnel32::test::CheckFileInvariants(rl::ReadFile(path)); !ok) {
-            std::fprintf(stderr, "torture: %s: %s\n", path.c_str(), ok.message());
+        if (const std::string broken = rl::Violations(rl::ReadFile(path)); !broken.empty()) {
+            std::fprintf(stderr, "torture: %s: %s\n", path.c_str(), broken.c_str());
             ++total.failures;
         }
         if (rl::ContentsOf(path) != expected) {
