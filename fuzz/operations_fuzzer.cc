@@ -94,7 +94,9 @@ private:
     }
 
     void Check() {
-        if (rl::ReadContents(h_) != model_ && !faulted_) Broken("the records differ from the model");
+        if (faulted_) return;
+        if (rl::ReadContents(h_) != model_) Broken("the records differ from the model");
+        if (!rl::Violations(rl::ReadFile(path_)).empty()) Broken(rl::Violations(rl::ReadFile(path_)).c_str());
     }
 
     void Reopen(bool readOnlyFirst) {
