@@ -89,13 +89,6 @@ format::LibraryHeader DecodeHeaderOf(const Bytes& file) {
     return format::DecodeLibraryHeader(bytes);
 }
 
-format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset) {
-    format::RecordHeaderBytes bytes{};
-    EXPECT_LE(offset + bytes.size(), file.size());
-    if (offset + bytes.size() <= file.size()) std::memcpy(bytes.data(), file.data() + offset, bytes.size());
-    return format::DecodeRecordHeader(bytes);
-}
-
 std::vector<std::string> NamesOf(const NameList* list) {
     std::vector<std::string> names;
     if (list == nullptr) return names;

@@ -41,7 +41,6 @@ Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
 Entry MakeEntry(uint32_t seed, uint16_t length);
 
 format::LibraryHeader DecodeHeaderOf(const Bytes& file);
-format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset);
 // Names of a NameList block, and its byte length.
 std::vector<std::string> NamesOf(const NameList* list);
 
