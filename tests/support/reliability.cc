@@ -211,7 +211,7 @@ Library MakeMainLibrary(const std::string& path) {
     ok = DeleteRecord(h, "sony/tv/old-1") && DeleteRecord(h, "grundig/sat/old-2") && ok;
     IRCloseLibrary(h);
     if (!ok) return {};
-    return {ReadFile(path), ContentsOf(path)};
+    return {ReadFile(path), ContentsOf(path), {}};
 }
 
 Library MakeNearlyFullLibrary(const std::string& path) {
@@ -238,7 +238,7 @@ Library MakeNearlyFullLibrary(const std::string& path) {
     for (const std::string& key : junk) ok = DeleteRecord(h, key) && ok;
     IRCloseLibrary(h);
     if (!ok) return {};
-    return {ReadFile(path), ContentsOf(path)};
+    return {ReadFile(path), ContentsOf(path), {}};
 }
 
 Library MakeDirtyLibrary(const std::string& path, const Library& main) {

@@ -51,6 +51,7 @@ Contents ReadContents(LibraryHandle* handle);
 struct Library {
     Bytes file;
     Contents contents;
+    Bytes journal;  // a hot journal beside the file, when not empty
 };
 // The starting points of the reliability checks, built at `path` through the exports
 // (an empty file on failure). Main: seven live records over three manufacturers and two
