@@ -396,26 +396,13 @@ Scenario WriteScenario(const std::string& name, const Start& start, const Bytes&
     return s;
 }
 
-TEST_F(FaultSweep, WriteAppend) {
+// The four ways a write places its record (177 bytes used fits the 243-byte slot of old-1).
+TEST_F(FaultSweep, Write) {
     const Start main = BuildMain();
     Sweep(WriteScenario("write by append", main, rl::MakeRecord("Sharp", "TV", "S-1", 40, {300})));
-}
-
-TEST_F(FaultSweep, WriteIntoFreeSlot) {
-    const Start main = BuildMain();
-    // 177 bytes used: fits the 243-byte slot that old-1 left.
     Sweep(WriteScenario("write into a free slot", main, rl::MakeRecord("Sharp", "TV", "S-2", 41, {50})));
-}
-
-TEST_F(FaultSweep, WriteInPlace) {
-    const Start main = BuildMain();
     Sweep(WriteScenario("write in place", main, rl::MakeRecord("Sony", "TV", "KV-2", 42, {25})));
-}
-
-TEST_F(FaultSweep, WriteWithRelocation) {
-    const Start main = BuildMain();
-    Sweep(WriteScenario("write with relocation", main,
-                        rl::MakeRecord("Sony", "VCR", "SL-1", 43, {100, 100})));
+    Sweep(WriteScenario("write with relocation", main, rl::MakeRecord("Sony", "VCR", "SL-1", 43, {100, 100})));
 }
 
 Scenario DeleteScenario(const std::string& name, const Start& start, const std::string& key,
@@ -433,11 +420,8 @@ Scenario DeleteScenario(const std::string& name, const Start& start, const std::
 
 TEST_F(FaultSweep, Delete) {
     const Start main = BuildMain();
-    Sweep(DeleteScenario("delete", main, "philips/tv/pt-1", false));
-}
-
-TEST_F(FaultSweep, DeleteWithCompaction) {
     const Start full = BuildNearlyFull();
+    Sweep(DeleteScenario("delete", main, "philips/tv/pt-1", false));
     Sweep(DeleteScenario("delete filling the 255th slot", full, "live/tv/l2", true));
 }
 
