@@ -31,7 +31,7 @@ format::Name Field(const std::string& text);
 
 // One entry of a RemoteRecord: the 40-byte head (dataLength is filled in) and its data.
 struct Entry {
-    std::vector<uint8_t> head = std::vector<uint8_t>(40, 0);
+    std::vector<uint8_t> head = std::vector<uint8_t>(IR_ENTRY_HEAD_SIZE, 0);
     Bytes data;
 };
 // A RemoteRecord image with these names and entries.
