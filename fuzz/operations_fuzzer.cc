@@ -73,9 +73,7 @@ private:
         if (in.Byte() == 0xFF && !lengths.empty()) lengths[0] = in.Word();  // now and then far too large
         const rl::Bytes record = rl::MakeRecord(makers[pick % 4], types[(pick >> 2) % 3],
                                                 "m" + std::to_string((pick >> 4) % 6), in.Byte(), lengths);
-        uint32_t used = 79;
-        for (uint16_t l : lengths) used += 48u + l;
-        const bool fits = used + extra_ <= 0xFFFF;
+        const bool fits = rl::FetchImageOf(record).size() + extra_ <= varnel32::format::kMaxRecordSize;
         const bool written = rl::WriteRecord(h_, record);
         // Under a fault only what happened counts; the fault settles the model afterwards.
         if (written != fits && !faulted_) Broken(fits ? "a write that fits failed" : "an oversized write succeeded");

@@ -384,7 +384,7 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
         {blankless, "deleted extent: body"},
         {longEntry, "entry header: dataLength"},
         {record(4, [](R& r) { r.capacity = static_cast<uint16_t>(r.capacity + 1000); }),
-         "record header: capacity: expected 79 to " + std::to_string(file.size() - x[4].offset)},
+         "record header: capacity: expected " + std::to_string(format::kRecordHeaderSize) + " to " + std::to_string(file.size() - x[4].offset)},
         {index(0, [&](I& e) { e.recordOffset = x[1].offset; }),
          "index entry 0: recordOffset: expected the offset of a live extent, found " + std::to_string(x[1].offset) +
              " (a deleted extent)"},

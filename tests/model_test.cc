@@ -53,7 +53,7 @@ public:
     std::vector<MakerNode> tree;
     std::map<uint32_t, Extent> extents;
     std::array<format::FreeSlot, format::kFreeSlotCount> slots{};
-    uint32_t recordCount = 0, freeSlotCount = 0, freeBytes = 0, dataEnd = 1570;
+    uint32_t recordCount = 0, freeSlotCount = 0, freeBytes = 0, dataEnd = format::kRecordAreaStart;
     bool dirty = false;
     bool modified = false;  // of the current handle
     uint16_t extraSpace = 1024;
@@ -73,9 +73,10 @@ public:
 
     int32_t Write(const Bytes& remote) {
         const uint32_t used = static_cast<uint32_t>(reliability::FetchImageOf(remote).size());
-        if (used + extraSpace > 0xFFFF) return 0;
+        if (used + extraSpace > format::kMaxRecordSize) return 0;
         std::array<Name, 3> names;
-        for (int i = 0; i < 3; ++i) std::copy_n(remote.begin() + 4 + 21 * i, 21, names[i].begin());
+        for (size_t i = 0; i < 3; ++i)
+            std::copy_n(remote.begin() + IR_RECORD_MANUFACTURER_OFFSET + IR_NAME_FIELD_SIZE * i, IR_NAME_FIELD_SIZE, names[i].begin());
         uint16_t capacity = static_cast<uint16_t>(used + extraSpace);
         if (const uint32_t at = Find(names)) {
             if (extents[at].capacity >= used) {
@@ -121,7 +122,7 @@ public:
         if (recordCount == 0 && freeSlotCount == 0) return;
         std::map<uint32_t, Extent> packed;
         tree.clear();
-        uint32_t position = 1570;
+        uint32_t position = format::kRecordAreaStart;
         for (const auto& [offset, extent] : extents) {
             if (!extent.live) continue;
             Add(extent.stored, position);
@@ -174,7 +175,7 @@ private:
         --recordCount;
         extent = Extent{extent.capacity, false, {}, {}};
         dirty = modified = true;
-        if (freeSlotCount >= 255) Compact();
+        if (freeSlotCount >= format::kCompactionSlotThreshold) Compact();
     }
 
     // The tree keeps names up to their terminator, zero-filled.
@@ -213,7 +214,7 @@ private:
 
 // The NameList block of a level of the tree, and a returned one copied and released.
 Bytes ListOf(const auto& nodes) {
-    Bytes list(2, 0);
+    Bytes list(IR_NAMELIST_NAMES_OFFSET, 0);
     format::Store16(list.data(), static_cast<uint16_t>(nodes.size()));
     for (const auto& n : nodes) list.insert(list.end(), n.name.begin(), n.name.end());
     return list;
@@ -221,7 +222,7 @@ Bytes ListOf(const auto& nodes) {
 Bytes TakeList(NameList* list) {
     if (list == nullptr) return {};
     const auto* p = reinterpret_cast<const uint8_t*>(list);
-    Bytes bytes(p, p + 2 + format::NAME_FIELD_SIZE * size_t{format::Load16(p)});
+    Bytes bytes(p, p + IR_NAMELIST_NAMES_OFFSET + format::NAME_FIELD_SIZE * size_t{format::Load16(p)});
     IRFreeModels(list);
     return bytes;
 }
