@@ -405,6 +405,13 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
         EXPECT_NE(found, "") << field << ": not reported; first "
                              << (r.ok() ? "none" : check::Describe(r.violations[0]));
     }
+    // A deleted extent whose header does not verify hides it: its slot and the counters
+    // are left unjudged, and only the header is reported.
+    Bytes hidden = file;
+    hidden[x[1].offset + format::kRecordHeaderSize - 1] ^= 1;
+    const check::Report r = check::Check(hidden);
+    EXPECT_FALSE(r.ok());
+    for (const check::Violation& v : r.violations) EXPECT_EQ(v.block, "record header") << check::Describe(v);
 }
 
 }  // namespace
