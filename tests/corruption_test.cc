@@ -401,6 +401,8 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
             const std::string text = check::Describe(v), rest = text.substr(text.find(": ") + 2);
             const bool whole = field.find(": expected") != std::string::npos || rest[field.size()] == ':';
             if (rest.rfind(field, 0) == 0 && whole) found = text;
+            EXPECT_TRUE(v.fieldOffset >= v.offset && v.fieldOffset - v.offset < bytes.size()) << text << " at "
+                                                                                          << v.fieldOffset;
         }
         EXPECT_NE(found, "") << field << ": not reported; first "
                              << (r.ok() ? "none" : check::Describe(r.violations[0]));
