@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "format/blocks.h"
-#include "format/endian.h"
+#include "maintenance/check.h"
 
 #include "fuzz_support.h"
 #include "platform/testing/fault_injection.h"
@@ -39,32 +39,43 @@ rl::Contents Browse(LibraryHandle* h) {
 // the entry headers of live records and the index entries at dataEnd.
 rl::Bytes Reseal(rl::Bytes file) {
     namespace fmt = varnel32::format;
-    const auto seal = [&](fmt::BlockKind kind, size_t at, size_t length) {
-        if (at + length > file.size()) return false;
+    const auto seal = [&](fmt::BlockKind kind, size_t at) {
+        const size_t length = fmt::ShapeOf(kind).size;
+        if (at > file.size() || file.size() - at < length) return false;
         fmt::Seal(kind, std::span<uint8_t>(file.data() + at, length));
         return true;
     };
-    if (!seal(fmt::BlockKind::Header, 0, fmt::kHeaderSize)) return file;
-    const uint32_t records = fmt::Load32(file.data() + fmt::kHeaderRecordCountOffset);
-    const uint32_t dataEnd = fmt::Load32(file.data() + fmt::kHeaderDataEndOffset);
+    if (!seal(fmt::BlockKind::Header, 0)) return file;
+    const fmt::LibraryHeader h = fmt::DecodeLibraryHeader(std::span<const uint8_t, fmt::kHeaderSize>(file.data(), fmt::kHeaderSize));
     size_t pos = fmt::kRecordAreaStart;
-    for (int n = 0; n < 512 && seal(fmt::BlockKind::Record, pos, fmt::kRecordHeaderSize); ++n) {
-        const uint16_t capacity = fmt::Load16(file.data() + pos + fmt::kRecordCapacityOffset);
-        if (fmt::Load16(file.data() + pos + fmt::kRecordDeletedOffset) == 0) {
-            size_t p = pos + fmt::kRecordHeaderSize;
-            for (uint16_t e = fmt::Load16(file.data() + pos + fmt::kRecordEntryCountOffset); e > 0; --e) {
-                if (!seal(fmt::BlockKind::Entry, p, fmt::kEntryHeaderSize)) break;
-                p += fmt::kEntryHeaderSize + fmt::Load16(file.data() + p + fmt::kEntryDataLengthOffset);
-            }
+    for (int n = 0; n < 512 && seal(fmt::BlockKind::Record, pos); ++n) {
+        const fmt::RecordHeader r = fmt::DecodeRecordHeader(
+            std::span<const uint8_t, fmt::kRecordHeaderSize>(file.data() + pos, fmt::kRecordHeaderSize));
+        size_t p = pos + fmt::kRecordHeaderSize;
+        for (uint16_t e = r.deleted == 0 ? r.entryCount : 0; e > 0 && seal(fmt::BlockKind::Entry, p); --e) {
+            p += fmt::kEntryHeaderSize + fmt::DecodeEntryHeader(std::span<const uint8_t, fmt::kEntryHeaderSize>(
+                                             file.data() + p, fmt::kEntryHeaderSize)).dataLength();
         }
-        if (capacity == 0) break;
-        pos += capacity;
+        if (r.capacity == 0) break;
+        pos += r.capacity;
     }
-    for (uint32_t i = 0; i < records && i < 512; ++i) {
-        if (!seal(fmt::BlockKind::Index, dataEnd + size_t{fmt::kIndexEntrySize} * i, fmt::kIndexEntrySize)) break;
+    for (uint32_t i = 0; i < h.recordCount && i < 512; ++i) {
+        if (!seal(fmt::BlockKind::Index, h.dataEnd + size_t{fmt::kIndexEntrySize} * i)) break;
     }
-    fmt::Seal(fmt::BlockKind::Header, std::span<uint8_t>(file.data(), fmt::kHeaderSize));
+    seal(fmt::BlockKind::Header, 0);
     return file;
+}
+
+// A file whose extents tile the record area up to dataEnd, as many live and deleted ones as
+// the header counts, no two live ones under the same names: what a compaction leaves.
+bool Tiled(const varnel32::check::Report& r) {
+    uint32_t live = 0, deleted = 0;
+    for (const auto& x : r.walk.extents) ++(x.deleted() ? deleted : live);
+    for (const auto& v : r.violations) {
+        if (v.block == "record header" && v.field == "names") return false;
+    }
+    return r.walk.gaps.empty() && r.walk.end == r.header.dataEnd && live == r.header.recordCount &&
+           deleted == r.header.freeSlotCount;
 }
 
 void Exercise(const std::string& path, const rl::Bytes& input) {
@@ -93,9 +104,9 @@ void Exercise(const std::string& path, const rl::Bytes& input) {
     // A compaction that walked the file leaves its extents ending at dataEnd, and such a
     // file takes a new record. (One with no records at all returns at once, and leaves
     // even a dataEnd that points nowhere as it was.)
-    const rl::Walk walk = rl::WalkFile(rl::ReadFile(path));
-    if (!walk.complete || walk.header.dataEnd != walk.stoppedAt) {
-        if (walk.header.recordCount + walk.header.freeSlotCount != 0) Broken("a compacted file does not walk");
+    const varnel32::check::Report report = varnel32::check::Check(rl::ReadFile(path));
+    if (!Tiled(report)) {
+        if (report.header.recordCount + report.header.freeSlotCount != 0) Broken("a compacted file does not walk");
         return;
     }
     h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);

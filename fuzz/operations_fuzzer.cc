@@ -74,9 +74,7 @@ private:
         if (in.Byte() == 0xFF && !lengths.empty()) lengths[0] = in.Word();  // now and then far too large
         const rl::Bytes record = rl::MakeRecord(makers[pick % 4], types[(pick >> 2) % 3],
                                                 "m" + std::to_string((pick >> 4) % 6), in.Byte(), lengths);
-        uint32_t used = varnel32::format::kRecordHeaderSize;
-        for (uint16_t l : lengths) used += varnel32::format::kEntryHeaderSize + l;
-        const bool fits = used + extra_ <= varnel32::format::kMaxRecordSize;
+        const bool fits = rl::FetchImageOf(record).size() + extra_ <= varnel32::format::kMaxRecordSize;
         const bool written = rl::WriteRecord(h_, record);
         // Under a fault only what happened counts; the fault settles the model afterwards.
         if (written != fits && !faulted_) Broken(fits ? "a write that fits failed" : "an oversized write succeeded");
@@ -95,7 +93,9 @@ private:
     }
 
     void Check() {
-        if (rl::ReadContents(h_) != model_ && !faulted_) Broken("the records differ from the model");
+        if (faulted_) return;
+        if (rl::ReadContents(h_) != model_) Broken("the records differ from the model");
+        if (!rl::Violations(rl::ReadFile(path_)).empty()) Broken(rl::Violations(rl::ReadFile(path_)).c_str());
     }
 
     void Reopen(bool readOnlyFirst) {

@@ -4,8 +4,10 @@
 // value, and must cost nothing but what that block guards; a flip in entry data, spare
 // bytes or bytes that nothing reads goes unnoticed, as designed, and is counted. The
 // sanitizer build runs the same loop, so no flip may make the library read out of bounds.
-// The flips reach the blocks through their decoders; that a decoder and its encoder
-// agree on every byte is checked first, on random blocks.
+// The file checker must find every flip the library catches. The flips reach the blocks
+// through their decoders; that a decoder and its encoder agree on every byte is checked
+// first, on random blocks. Last, each rule of the file broken alone, in a block sealed
+// again, must be named by the checker.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "format/endian.h"
+#include "maintenance/check.h"
 #include "support/reliability.h"
 #include "support/test_support.h"
 
@@ -48,37 +51,12 @@ TEST(Blocks, DecodeThenEncodeGivesBackEveryByte) {
     ExpectRoundTrip<format::kIndexEntrySize>("index entry", format::DecodeIndexEntry);
 }
 
-enum class Region {
-    Header,
-    RecordHeader,         // of a live extent
-    DeletedRecordHeader,  // of a deleted extent
-    EntryHeader,
-    EntryData,
-    Spare,      // a live extent beyond its used size
-    BlankBody,  // a deleted extent after its header
-    IndexEntry,
-    Unread,  // after the index of a clean file, or the stale index of a dirty one
-};
-
-const char* RegionName(Region r) {
-    switch (r) {
-        case Region::Header: return "header";
-        case Region::RecordHeader: return "record header";
-        case Region::DeletedRecordHeader: return "deleted record header";
-        case Region::EntryHeader: return "entry header";
-        case Region::EntryData: return "entry data";
-        case Region::Spare: return "spare bytes";
-        case Region::BlankBody: return "blank deleted body";
-        case Region::IndexEntry: return "index entry";
-        case Region::Unread: return "bytes nothing reads";
-    }
-    return "?";
-}
-
-bool Checksummed(Region r) {
-    return r == Region::Header || r == Region::RecordHeader || r == Region::DeletedRecordHeader ||
-           r == Region::EntryHeader || r == Region::IndexEntry;
-}
+// The parts of a file a flip can land in; the first five are checksummed blocks.
+enum class Region { Header, RecordHeader, DeletedRecordHeader, EntryHeader, IndexEntry, EntryData, Spare, BlankBody, Unread };
+const char* const kRegionNames[] = {"header", "record header", "deleted record header", "entry header", "index entry",
+                                    "entry data", "spare bytes", "blank deleted body", "bytes nothing reads"};
+const char* RegionName(Region r) { return kRegionNames[static_cast<int>(r)]; }
+bool Checksummed(Region r) { return r <= Region::IndexEntry; }
 
 // What one byte of the file belongs to: its region, the record it serves, and for an index
 // entry its position in the stored run.
@@ -95,38 +73,34 @@ std::vector<Place> MapFile(const Bytes& file) {
                           uint32_t position = 0) {
         for (size_t i = from; i < to && i < map.size(); ++i) map[i] = {region, key, position};
     };
+    const auto keyOf = [](const auto& names) {
+        return rl::KeyOf(check::FieldText(names.manufacturer), check::FieldText(names.type),
+                         check::FieldText(names.model));
+    };
     mark(0, format::kHeaderSize, Region::Header);
-    const rl::Walk walk = rl::WalkFile(file);
-    EXPECT_TRUE(walk.complete);
-    for (const rl::Walk::Extent& e : walk.extents) {
-        const size_t end = e.offset + size_t{e.capacity};
-        if (e.deleted) {
-            mark(e.offset, e.offset + format::kRecordHeaderSize, Region::DeletedRecordHeader);
-            mark(e.offset + format::kRecordHeaderSize, end, Region::BlankBody);
+    const check::Report report = check::Check(file);
+    EXPECT_TRUE(report.ok());
+    for (const check::ExtentScan& x : report.walk.extents) {
+        const size_t body = x.offset + format::kRecordHeaderSize;
+        if (x.deleted()) {
+            mark(x.offset, body, Region::DeletedRecordHeader);
+            mark(body, x.end(), Region::BlankBody);
             continue;
         }
-        mark(e.offset, e.offset + format::kRecordHeaderSize, Region::RecordHeader, e.key);
-        const uint8_t* head = file.data() + e.offset;
-        size_t p = e.offset + format::kRecordHeaderSize;
-        for (uint16_t i = 0; i < format::Load16(head + 12); ++i) {
-            const uint16_t length = format::Load16(file.data() + p + format::kEntryDataLengthOffset);
-            mark(p, p + format::kEntryHeaderSize, Region::EntryHeader, e.key);
-            mark(p + format::kEntryHeaderSize, p + format::kEntryHeaderSize + length, Region::EntryData, e.key);
-            p += format::kEntryHeaderSize + length;
+        const std::string key = keyOf(x.header);
+        mark(x.offset, body, Region::RecordHeader, key);
+        size_t p = body;
+        for (const check::EntryScan& e : x.entries) {
+            p = e.offset + format::kEntryHeaderSize;
+            mark(e.offset, p, Region::EntryHeader, key);
+            mark(p, p + e.header.dataLength(), Region::EntryData, key);
+            p += e.header.dataLength();
         }
-        mark(p, end, Region::Spare, e.key);
+        mark(p, x.end(), Region::Spare, key);
     }
-    if (walk.header.dirty == 0) {
-        for (uint32_t j = 0; j < walk.header.recordCount; ++j) {
-            const size_t at = walk.header.dataEnd + size_t{format::kIndexEntrySize} * j;
-            const uint8_t* names = file.data() + at + 4;
-            const auto name = [&](size_t o) {
-                return std::string(reinterpret_cast<const char*>(names + o),
-                                   ::strnlen(reinterpret_cast<const char*>(names + o), 21));
-            };
-            mark(at, at + format::kIndexEntrySize, Region::IndexEntry,
-                 rl::KeyOf(name(0), name(21), name(42)), j);
-        }
+    for (uint32_t j = 0; j < report.index.size(); ++j) {
+        const size_t at = report.header.dataEnd + size_t{format::kIndexEntrySize} * j;
+        mark(at, at + format::kIndexEntrySize, Region::IndexEntry, keyOf(report.index[j]), j);
     }
     return map;
 }
@@ -226,6 +200,9 @@ protected:
             rl::WriteFile(path, copy);
             const Place& place = map[bit / 8];
             ++flips[place.region];
+            // The checker sees what the library catches, and a blank body that is not blank.
+            EXPECT_EQ(check::Check(copy).ok(), !Checksummed(place.region) && place.region != Region::BlankBody)
+                << RegionName(place.region) << " bit " << bit;
             fi::ClearUiEvents();
             check(path, place, std::string(RegionName(place.region)) + " bit " + std::to_string(bit));
             failures += HasFailure();
@@ -328,6 +305,115 @@ TEST_F(BitFlips, DirtyFile) {
         }
         if (h != nullptr) IRCloseLibrary(h);
     });
+}
+
+// A block encoded over the bytes at `at` and sealed there.
+template <format::BlockKind K, size_t N, typename Block>
+Bytes Resealed(Bytes b, size_t at, const Block& block) {
+    format::Encode(block, std::span<uint8_t, N>(b.data() + at, N));
+    format::Seal(K, std::span<uint8_t>(b.data() + at, N));
+    return b;
+}
+
+// Each rule broken alone in the small clean file, the block sealed again so that only the
+// rule is left to catch it; the checker must name the block and field (and where given,
+// what it expected).
+TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
+    using H = format::LibraryHeader;
+    using R = format::RecordHeader;
+    using I = format::IndexEntry;
+    using format::BlockKind;
+    rl::Contents original;
+    const Bytes file = BuildSmall(original);
+    const check::Report good = check::Check(file);
+    ASSERT_TRUE(good.ok());
+    const auto& x = good.walk.extents;  // live, deleted, live, deleted, live
+    ASSERT_EQ(x.size(), 5u);
+    ASSERT_TRUE(x[1].deleted() && x[3].deleted() && good.index.size() == 3 && !x[0].entries.empty());
+    const auto header = [&](auto change) {
+        H h = good.header;
+        change(h);
+        return Resealed<BlockKind::Header, format::kHeaderSize>(file, 0, h);
+    };
+    const auto record = [&](size_t i, auto change) {
+        R r = x[i].header;
+        change(r);
+        return Resealed<BlockKind::Record, format::kRecordHeaderSize>(file, x[i].offset, r);
+    };
+    const auto index = [&](size_t i, auto change) {
+        I e = good.index[i];
+        change(e);
+        return Resealed<BlockKind::Index, format::kIndexEntrySize>(
+            file, good.header.dataEnd + format::kIndexEntrySize * i, e);
+    };
+    size_t slot = 0;  // the one naming the first deleted extent
+    while (good.header.freeSlots[slot].offset != x[1].offset) ++slot;
+    const std::string named = "header: freeSlots[" + std::to_string(slot) + "]";
+    Bytes blankless = file, longEntry = file, shortIndex = file;
+    blankless[x[1].offset + format::kRecordHeaderSize] = 1;
+    shortIndex.pop_back();
+    format::EntryHeader e = x[0].entries[0].header;
+    format::Store16(e.head.data() + IR_ENTRY_DATA_LENGTH_OFFSET, x[0].header.capacity);
+    longEntry = Resealed<BlockKind::Entry, format::kEntryHeaderSize>(file, x[0].entries[0].offset, e);
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {Bytes(file.begin(), file.begin() + 100), "file: size"},
+        {header([](H& h) { ++h.recordCount; }), "header: recordCount"},
+        {header([](H& h) { ++h.freeSlotCount; }), "header: freeSlotCount"},
+        {header([](H& h) { ++h.freeBytes; }), "header: freeBytes"},
+        {header([&](H& h) { h.dataEnd = static_cast<uint32_t>(file.size() + 1); }), "header: dataEnd"},
+        {header([](H& h) { h.dirty = 2; }), "header: dirty"},
+        {header([](H& h) { h.kind = IRKindInfrared | IRKindCommand; }), "header: kind"},
+        {header([](H& h) { h.kind |= 0x100; }), "header: kind"},
+        {header([&](H& h) { ++h.freeSlots[slot].size; }), named + ".size"},
+        {header([&](H& h) { h.freeSlots[slot].offset = x[0].offset; }), named + ".offset"},
+        {header([&](H& h) { h.freeSlots[slot].offset = x[1].offset + 1; }), named + ".offset"},
+        {header([&](H& h) { h.freeSlots[slot] = {}; }), "header: freeSlots"},
+        {header([&](H& h) { h.freeSlots[200] = {0, 9}; }), "header: freeSlots[200].size"},
+        {header([&](H& h) { h.freeSlots[201] = h.freeSlots[slot]; }), "header: freeSlots[201].offset"},
+        {record(0, [](R& r) { r.usedSize = static_cast<uint16_t>(r.capacity + 1); }), "record header: usedSize"},
+        {record(0, [](R& r) { --r.usedSize; }), "record header: usedSize"},
+        {record(0, [](R& r) { r.entryCount = 40; }), "record header: entryCount"},
+        {record(0, [](R& r) { ++r.capacity; }), "record header: magic"},
+        {record(0, [](R& r) { r.capacity = format::kRecordHeaderSize - 1; }), "record header: capacity"},
+        {record(0, [](R& r) { r.model.fill('x'); }), "record header: model"},
+        {record(2, [&](R& r) { r.model = x[0].header.model, r.type = x[0].header.type; }), "record header: names"},
+        {record(1, [](R& r) { r.deleted = 2; }), "record header: deleted"},
+        {record(1, [](R& r) { r.usedSize = 1; }), "record header: usedSize"},
+        {record(1, [](R& r) { r.entryCount = 1; }), "record header: entryCount"},
+        {record(1, [](R& r) { r.model[0] = 'x'; }), "record header: names"},
+        {blankless, "deleted extent: body"},
+        {longEntry, "entry header: dataLength"},
+        {record(4, [](R& r) { r.capacity = static_cast<uint16_t>(r.capacity + 1000); }),
+         "record header: capacity: expected " + std::to_string(format::kRecordHeaderSize) + " to " + std::to_string(file.size() - x[4].offset)},
+        {index(0, [&](I& e) { e.recordOffset = x[1].offset; }),
+         "index entry 0: recordOffset: expected the offset of a live extent, found " + std::to_string(x[1].offset) +
+             " (a deleted extent)"},
+        {index(0, [&](I& e) { e.recordOffset = x[1].offset + 1; }), "index entry 0: recordOffset"},
+        {index(1, [&](I& e) { e.recordOffset = good.index[0].recordOffset; }), "index entry 1: recordOffset"},
+        {index(0, [](I& e) { e.model[0] ^= 1; }), "index entry 0: names"},
+        {index(0, [](I& e) { e.model[format::NAME_FIELD_SIZE - 1] = 'x'; }), "index entry 0: names"},
+        {shortIndex, "index: length"},
+    };
+    for (const auto& [bytes, field] : cases) {
+        const check::Report r = check::Check(bytes);
+        std::string found;
+        for (const check::Violation& v : r.violations) {
+            const std::string text = check::Describe(v), rest = text.substr(text.find(": ") + 2);
+            const bool whole = field.find(": expected") != std::string::npos || rest[field.size()] == ':';
+            if (rest.rfind(field, 0) == 0 && whole) found = text;
+            EXPECT_TRUE(v.fieldOffset >= v.offset && v.fieldOffset - v.offset < bytes.size()) << text << " at "
+                                                                                          << v.fieldOffset;
+        }
+        EXPECT_NE(found, "") << field << ": not reported; first "
+                             << (r.ok() ? "none" : check::Describe(r.violations[0]));
+    }
+    // A deleted extent whose header does not verify hides it: its slot and the counters
+    // are left unjudged, and only the header is reported.
+    Bytes hidden = file;
+    hidden[x[1].offset + format::kRecordHeaderSize - 1] ^= 1;
+    const check::Report r = check::Check(hidden);
+    EXPECT_FALSE(r.ok());
+    for (const check::Violation& v : r.violations) EXPECT_EQ(v.block, "record header") << check::Describe(v);
 }
 
 }  // namespace

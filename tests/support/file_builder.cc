@@ -7,6 +7,18 @@
 #include "platform/platform.h"
 
 namespace varnel32::test {
+namespace {
+
+// The bytes of one block, encoded and sealed.
+template <format::BlockKind K, size_t N, typename Block>
+Bytes Sealed(const Block& block) {
+    Bytes bytes(N);
+    format::Encode(block, std::span<uint8_t, N>(bytes.data(), N));
+    format::Seal(K, bytes);
+    return bytes;
+}
+
+}  // namespace
 
 FileBuilder::FileBuilder(uint32_t kind) { header.kind = kind; }
 
@@ -38,7 +50,7 @@ uint32_t FileBuilder::AddLive(const format::Name& manufacturer, const format::Na
     record.type = type;
     record.model = model;
     const uint32_t offset = header.dataEnd;
-    const Bytes head = SealedRecordHeader(record);
+    const Bytes head = Sealed<format::BlockKind::Record, format::kRecordHeaderSize>(record);
     area.insert(area.end(), head.begin(), head.end());
     area.insert(area.end(), body.begin(), body.end());
     for (uint16_t i = 0; i < spare; ++i) {
@@ -57,18 +69,13 @@ uint32_t FileBuilder::AddLive(const format::Name& manufacturer, const format::Na
     return offset;
 }
 
-Bytes BlankExtent(uint16_t capacity) {
+uint32_t FileBuilder::AddDeleted(uint16_t capacity) {
+    const uint32_t offset = header.dataEnd;
     format::RecordHeader blank;
     blank.capacity = capacity;
     blank.deleted = 1;
-    Bytes extent = SealedRecordHeader(blank);
+    Bytes extent = Sealed<format::BlockKind::Record, format::kRecordHeaderSize>(blank);
     extent.resize(capacity);  // the body is zeros
-    return extent;
-}
-
-uint32_t FileBuilder::AddDeleted(uint16_t capacity) {
-    const uint32_t offset = header.dataEnd;
-    const Bytes extent = BlankExtent(capacity);
     area.insert(area.end(), extent.begin(), extent.end());
     for (format::FreeSlot& slot : header.freeSlots) {
         if (slot.offset == 0) {
@@ -87,7 +94,7 @@ Bytes FileBuilder::Build() const {
     Bytes file = SealedHeader(header);
     file.insert(file.end(), area.begin(), area.end());
     for (const format::IndexEntry& e : index) {
-        const Bytes block = SealedIndexEntry(e);
+        const Bytes block = Sealed<format::BlockKind::Index, format::kIndexEntrySize>(e);
         file.insert(file.end(), block.begin(), block.end());
     }
     return file;
@@ -95,26 +102,7 @@ Bytes FileBuilder::Build() const {
 
 void FileBuilder::WriteTo(const std::string& path) const { WriteFile(path, Build()); }
 
-Bytes SealedHeader(const format::LibraryHeader& header) {
-    format::HeaderBytes bytes;
-    format::Encode(header, bytes);
-    format::Seal(format::BlockKind::Header, bytes);
-    return Bytes(bytes.begin(), bytes.end());
-}
-
-Bytes SealedRecordHeader(const format::RecordHeader& header) {
-    format::RecordHeaderBytes bytes;
-    format::Encode(header, bytes);
-    format::Seal(format::BlockKind::Record, bytes);
-    return Bytes(bytes.begin(), bytes.end());
-}
-
-Bytes SealedIndexEntry(const format::IndexEntry& entry) {
-    format::IndexEntryBytes bytes;
-    format::Encode(entry, bytes);
-    format::Seal(format::BlockKind::Index, bytes);
-    return Bytes(bytes.begin(), bytes.end());
-}
+Bytes SealedHeader(const format::LibraryHeader& header) { return Sealed<format::BlockKind::Header, format::kHeaderSize>(header); }
 
 Bytes Slice(const Bytes& file, size_t offset, size_t length) {
     if (offset > file.size()) return {};

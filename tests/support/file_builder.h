@@ -10,7 +10,7 @@
 #include "format/blocks.h"
 #include "handle/catalogue.h"
 #include "handle/handle.h"
-#include "support/file_invariants.h"
+#include "support/test_support.h"
 
 namespace varnel32::test {
 
@@ -50,12 +50,8 @@ private:
     uint32_t seed_ = 1;
 };
 
-// The bytes of one sealed block.
+// The bytes of a sealed header.
 Bytes SealedHeader(const format::LibraryHeader& header);
-Bytes SealedRecordHeader(const format::RecordHeader& header);
-Bytes SealedIndexEntry(const format::IndexEntry& entry);
-// The blank deleted record that fills an extent of `capacity` bytes.
-Bytes BlankExtent(uint16_t capacity);
 
 Bytes Slice(const Bytes& file, size_t offset, size_t length);
 // The `count` index entries stored at `offset`; a block that does not verify fails the test.

@@ -21,6 +21,7 @@
 #include <set>
 
 #include "format/endian.h"
+#include "maintenance/check.h"
 
 namespace varnel32::reliability {
 namespace {
@@ -91,28 +92,30 @@ LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t& status) 
 
 Bytes MakeRecord(const std::string& manufacturer, const std::string& type,
                  const std::string& model, uint32_t seed, const std::vector<uint16_t>& lengths) {
-    Bytes out(67, 0);
-    format::Store16(out.data() + 2, static_cast<uint16_t>(lengths.size()));
-    PutName(out.data() + 4, manufacturer);
-    PutName(out.data() + 25, type);
-    PutName(out.data() + 46, model);
+    Bytes out(IR_RECORD_ENTRIES_OFFSET, 0);
+    format::Store16(out.data() + IR_RECORD_ENTRY_COUNT_OFFSET, static_cast<uint16_t>(lengths.size()));
+    PutName(out.data() + IR_RECORD_MANUFACTURER_OFFSET, manufacturer);
+    PutName(out.data() + IR_RECORD_TYPE_OFFSET, type);
+    PutName(out.data() + IR_RECORD_MODEL_OFFSET, model);
     for (size_t i = 0; i < lengths.size(); ++i) {
         const size_t at = out.size();
-        out.resize(at + 40 + lengths[i]);
-        for (size_t k = 0; k < 40; ++k) out[at + k] = static_cast<uint8_t>(seed * 31 + i * 17 + k * 7);
-        format::Store16(out.data() + at + 3, lengths[i]);
-        for (size_t k = 0; k < lengths[i]; ++k) {
-            out[at + 40 + k] = static_cast<uint8_t>(seed + i * 5 + k * 13);
+        out.resize(at + IR_ENTRY_HEAD_SIZE + lengths[i]);
+        const size_t head = IR_ENTRY_HEAD_SIZE;
+        for (size_t k = 0; k < head + lengths[i]; ++k) {
+            out[at + k] = static_cast<uint8_t>(k < head ? seed * 31 + i * 17 + k * 7 : seed + i * 5 + (k - head) * 13);
         }
+        format::Store16(out.data() + at + IR_ENTRY_DATA_LENGTH_OFFSET, lengths[i]);
     }
     return out;
 }
 
 Bytes FetchImageOf(const Bytes& record) {
-    const uint16_t count = format::Load16(record.data() + 2);
+    // A record header is longer than a RemoteRecord's head, an entry header than an entry's.
+    const uint16_t count = format::Load16(record.data() + IR_RECORD_ENTRY_COUNT_OFFSET);
     Bytes out = record;
-    out.resize(record.size() + 12 + 8u * count, 0);
-    format::Store16(out.data(), static_cast<uint16_t>(out.size()));
+    out.resize(record.size() + format::kRecordHeaderSize - IR_RECORD_ENTRIES_OFFSET +
+                   (format::kEntryHeaderSize - IR_ENTRY_HEAD_SIZE) * size_t{count}, 0);
+    format::Store16(out.data() + IR_RECORD_USED_SIZE_OFFSET, static_cast<uint16_t>(out.size()));
     return out;
 }
 
@@ -122,7 +125,8 @@ std::string KeyOf(const std::string& manufacturer, const std::string& type,
 }
 
 std::string KeyOfRecord(const Bytes& record) {
-    return KeyOf(NameAt(record.data() + 4), NameAt(record.data() + 25), NameAt(record.data() + 46));
+    return KeyOf(NameAt(record.data() + IR_RECORD_MANUFACTURER_OFFSET), NameAt(record.data() + IR_RECORD_TYPE_OFFSET),
+                 NameAt(record.data() + IR_RECORD_MODEL_OFFSET));
 }
 
 NameFields FieldsOf(const std::string& key) {
@@ -149,7 +153,8 @@ void ForEachListed(LibraryHandle* handle,
     // The fields go back exactly as the listings gave them, whatever bytes the names hold.
     const auto field = [](const void* list, uint16_t i) {
         format::Name name{};
-        std::memcpy(name.data(), static_cast<const uint8_t*>(list) + 2 + 21 * i, 21);
+        std::memcpy(name.data(), static_cast<const uint8_t*>(list) + IR_NAMELIST_NAMES_OFFSET + name.size() * i,
+                    name.size());
         return name;
     };
     const auto count = [](const void* list) {
@@ -219,7 +224,7 @@ Library MakeMainLibrary(const std::string& path) {
     ok = DeleteRecord(h, "sony/tv/old-1") && DeleteRecord(h, "grundig/sat/old-2") && ok;
     IRCloseLibrary(h);
     if (!ok) return {};
-    return {ReadFile(path), ContentsOf(path)};
+    return {ReadFile(path), ContentsOf(path), {}};
 }
 
 Library MakeNearlyFullLibrary(const std::string& path) {
@@ -246,7 +251,7 @@ Library MakeNearlyFullLibrary(const std::string& path) {
     for (const std::string& key : junk) ok = DeleteRecord(h, key) && ok;
     IRCloseLibrary(h);
     if (!ok) return {};
-    return {ReadFile(path), ContentsOf(path)};
+    return {ReadFile(path), ContentsOf(path), {}};
 }
 
 Library MakeDirtyLibrary(const std::string& path, const Library& main) {
@@ -314,66 +319,11 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
 }
 #endif
 
-Walk WalkFile(const Bytes& file) {
-    Walk w;
-    if (file.size() < format::kHeaderSize) {
-        w.why = "file shorter than its header";
-        return w;
-    }
-    const std::span<const uint8_t, format::kHeaderSize> head(file.data(), format::kHeaderSize);
-    if (!format::Verify(format::BlockKind::Header, head)) {
-        w.why = "header fails verification";
-        return w;
-    }
-    w.headerValid = true;
-    w.header = format::DecodeLibraryHeader(head);
-    uint32_t live = w.header.recordCount;
-    uint32_t deleted = w.header.freeSlotCount;
-    uint64_t pos = format::kRecordAreaStart;
-    std::set<std::string> seen;
-    while (live != 0 || deleted != 0) {
-        w.stoppedAt = static_cast<uint32_t>(pos);
-        if (pos + format::kRecordHeaderSize > file.size()) {
-            w.why = "record header beyond the end of the file";
-            return w;
-        }
-        const std::span<const uint8_t, format::kRecordHeaderSize> block(file.data() + pos,
-                                                                         format::kRecordHeaderSize);
-        if (!format::Verify(format::BlockKind::Record, block)) {
-            w.why = "no valid record header";
-            return w;
-        }
-        const format::RecordHeader r = format::DecodeRecordHeader(block);
-        if (r.capacity < format::kRecordHeaderSize) {
-            w.why = "capacity below a record header";
-            return w;
-        }
-        if (r.deleted != 0) {
-            if (deleted == 0) {
-                w.why = "more deleted extents than counted";
-                return w;
-            }
-            --deleted;
-            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, true, {}});
-        } else {
-            if (live == 0) {
-                w.why = "more live extents than counted";
-                return w;
-            }
-            const auto* names = file.data() + pos + 16;
-            std::string key = KeyOf(NameAt(names), NameAt(names + 21), NameAt(names + 42));
-            if (!seen.insert(key).second) {
-                w.why = "two live records with the same names";
-                return w;
-            }
-            --live;
-            w.extents.push_back({static_cast<uint32_t>(pos), r.capacity, false, std::move(key)});
-        }
-        pos += r.capacity;
-    }
-    w.stoppedAt = static_cast<uint32_t>(pos);
-    w.complete = true;
-    return w;
+std::string Violations(const Bytes& file) {
+    const check::Report report = check::Check(file);
+    if (report.ok()) return "";
+    return check::Describe(report.violations.front()) + " (" + std::to_string(report.violations.size()) +
+           " violations)";
 }
 
 const char* OutcomeName(Outcome outcome) {

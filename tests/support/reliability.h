@@ -51,6 +51,7 @@ Contents ReadContents(LibraryHandle* handle);
 struct Library {
     Bytes file;
     Contents contents;
+    Bytes journal;  // a hot journal beside the file, when not empty
 };
 // The starting points of the reliability checks, built at `path` through the exports
 // (an empty file on failure). Main: seven live records over three manufacturers and two
@@ -68,23 +69,9 @@ Contents ContentsOf(const std::string& path);
 Bytes ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const Bytes& bytes);
 
-// The walk that compaction makes over the record area, done on the bytes: from 1570 by
-// capacity until recordCount live and freeSlotCount deleted extents were met.
-struct Walk {
-    struct Extent {
-        uint32_t offset = 0;
-        uint16_t capacity = 0;
-        bool deleted = false;
-        std::string key;  // of a live record
-    };
-    bool headerValid = false;
-    format::LibraryHeader header;
-    bool complete = false;   // every counted extent was met and verified
-    uint32_t stoppedAt = 0;  // where an incomplete walk stopped
-    std::string why;         // what stopped it
-    std::vector<Extent> extents;  // those met, in file order
-};
-Walk WalkFile(const Bytes& file);
+// What the file checker finds wrong with `file`: empty when nothing, else the first violation
+// and how many there are.
+std::string Violations(const Bytes& file);
 
 enum class Outcome { Clean, Repaired, Unrecoverable };
 const char* OutcomeName(Outcome outcome);

@@ -92,22 +92,22 @@ void SetEnvironment(const char* name, const char* value) {
 
 format::Name Field(const std::string& text) {
     format::Name name{};
-    std::memcpy(name.data(), text.data(), std::min<size_t>(text.size(), 21));
+    std::memcpy(name.data(), text.data(), std::min(text.size(), name.size()));
     return name;
 }
 
 Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
                        const std::string& model, const std::vector<Entry>& entries) {
-    Bytes out(67, 0);
-    format::Store16(out.data() + 2, static_cast<uint16_t>(entries.size()));
+    Bytes out(IR_RECORD_ENTRIES_OFFSET, 0);
+    format::Store16(out.data() + IR_RECORD_ENTRY_COUNT_OFFSET, static_cast<uint16_t>(entries.size()));
     const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
-    std::memcpy(out.data() + 4, m.data(), 21);
-    std::memcpy(out.data() + 25, t.data(), 21);
-    std::memcpy(out.data() + 46, mo.data(), 21);
+    std::copy(m.begin(), m.end(), out.begin() + IR_RECORD_MANUFACTURER_OFFSET);
+    std::copy(t.begin(), t.end(), out.begin() + IR_RECORD_TYPE_OFFSET);
+    std::copy(mo.begin(), mo.end(), out.begin() + IR_RECORD_MODEL_OFFSET);
     for (const Entry& e : entries) {
         Bytes head = e.head;
-        head.resize(40, 0);
-        format::Store16(head.data() + 3, static_cast<uint16_t>(e.data.size()));
+        head.resize(IR_ENTRY_HEAD_SIZE, 0);
+        format::Store16(head.data() + IR_ENTRY_DATA_LENGTH_OFFSET, static_cast<uint16_t>(e.data.size()));
         out.insert(out.end(), head.begin(), head.end());
         out.insert(out.end(), e.data.begin(), e.data.end());
     }
@@ -116,7 +116,7 @@ Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
 
 Entry MakeEntry(uint32_t seed, uint16_t length) {
     Entry e;
-    for (size_t i = 0; i < 40; ++i) e.head[i] = static_cast<uint8_t>(seed * 31 + i * 7);
+    for (size_t i = 0; i < IR_ENTRY_HEAD_SIZE; ++i) e.head[i] = static_cast<uint8_t>(seed * 31 + i * 7);
     e.data.resize(length);
     for (size_t i = 0; i < length; ++i) e.data[i] = static_cast<uint8_t>(seed + i * 13);
     return e;
@@ -129,22 +129,36 @@ format::LibraryHeader DecodeHeaderOf(const Bytes& file) {
     return format::DecodeLibraryHeader(bytes);
 }
 
-format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset) {
-    format::RecordHeaderBytes bytes{};
-    EXPECT_LE(offset + bytes.size(), file.size());
-    if (offset + bytes.size() <= file.size()) std::memcpy(bytes.data(), file.data() + offset, bytes.size());
-    return format::DecodeRecordHeader(bytes);
-}
-
 std::vector<std::string> NamesOf(const NameList* list) {
     std::vector<std::string> names;
     if (list == nullptr) return names;
     const auto* p = reinterpret_cast<const uint8_t*>(list);
     const uint16_t count = format::Load16(p);
     for (uint16_t i = 0; i < count; ++i) {
-        names.emplace_back(reinterpret_cast<const char*>(p + 2 + 21 * i));
+        names.emplace_back(reinterpret_cast<const char*>(p + IR_NAMELIST_NAMES_OFFSET + IR_NAME_FIELD_SIZE * i));
     }
     return names;
+}
+
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    RemoteRecord* record = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
+    if (record == nullptr) return std::nullopt;
+    const auto* p = reinterpret_cast<const uint8_t*>(record);
+    Bytes bytes(p, p + format::Load16(p));
+    IRFreeRemoteRecord(record);
+    return bytes;
+}
+
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model) {
+    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
+    return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
+}
+
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record) {
+    return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
 }
 
 std::vector<LibraryHandle*> Registry() {

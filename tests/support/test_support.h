@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,7 @@ format::Name Field(const std::string& text);
 
 // One entry of a RemoteRecord: the 40-byte head (dataLength is filled in) and its data.
 struct Entry {
-    std::vector<uint8_t> head = std::vector<uint8_t>(40, 0);
+    std::vector<uint8_t> head = std::vector<uint8_t>(IR_ENTRY_HEAD_SIZE, 0);
     Bytes data;
 };
 // A RemoteRecord image with these names and entries.
@@ -42,9 +43,16 @@ Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
 Entry MakeEntry(uint32_t seed, uint16_t length);
 
 format::LibraryHeader DecodeHeaderOf(const Bytes& file);
-format::RecordHeader DecodeRecordAt(const Bytes& file, uint32_t offset);
 // Names of a NameList block, and its byte length.
 std::vector<std::string> NamesOf(const NameList* list);
+
+// The calls by name, each name passed as its own 21-byte field as callers pass them; a
+// fetched record is copied (usedSize bytes) and released.
+std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
+                                const std::string& type, const std::string& model);
+int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
+                    const std::string& model);
+int32_t WriteBytes(LibraryHandle* h, const Bytes& record);
 
 // Base fixture: a temp dir, clean fault and UI state, a known current cursor, and a check
 // after every test that no library handle is left open.

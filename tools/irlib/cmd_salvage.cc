@@ -46,7 +46,7 @@ int RunSalvage(const Args& args) {
     std::string kindSource = "header";
     const BlockCheck hc = CheckBlock(fmt::BlockKind::Header, bytes, 0);
     if (hc.verifies) {
-        kindFlags = fmt::DecodeLibraryHeader(std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize)).kind & 0xFFu;
+        kindFlags = fmt::DecodeLibraryHeader(std::span<const uint8_t, fmt::kHeaderSize>(bytes.data(), fmt::kHeaderSize)).kind;
     } else {
         kindSource = "default";
         const std::string kind = args.Get("--kind", "infrared");
