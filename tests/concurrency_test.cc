@@ -16,6 +16,7 @@
 
 #include "handle/handle.h"
 #include "support/reliability.h"
+#include "support/test_support.h"
 
 namespace varnel32::test {
 namespace {

@@ -58,7 +58,6 @@ struct Scenario {
     Bytes after;                   // its fetch image once written
     bool changesNothing = false;   // the file must stay byte for byte as it was
     bool undone = false;           // a failed call leaves the file byte for byte as it was
-    bool shortReads = true;        // also swept with reads that come back short
     std::function<void(Session&)> setup;
     // Returns the export's result, or for an open the status it wrote.
     std::function<int32_t(Session&)> act;
@@ -130,7 +129,7 @@ protected:
         ok = ok && rl::DeleteRecord(h, "long/tv/m0") && rl::DeleteRecord(h, "long/tv/m7");
         if (h != nullptr) IRCloseLibrary(h);
         EXPECT_TRUE(ok);
-        return Checked({rl::ReadFile(path), rl::ContentsOf(path)});
+        return Checked({rl::ReadFile(path), rl::ContentsOf(path), {}});
     }
     // A compaction of `start` whose process ended right before its commit: the file as it
     // left it (holding what `start` holds, once undone) and its journal.
@@ -166,7 +165,7 @@ protected:
             for (const FaultEffect effect :
                  {FaultEffect::Fail, FaultEffect::Short, FaultEffect::Crash, FaultEffect::Torn}) {
                 const bool dies = effect == FaultEffect::Crash || effect == FaultEffect::Torn;
-                if ((effect == FaultEffect::Short && call != FaultCall::Write && (call != FaultCall::Read || !s.shortReads)) ||
+                if ((effect == FaultEffect::Short && call != FaultCall::Write && call != FaultCall::Read) ||
                     (dies && call != FaultCall::Write)) {
                     continue;
                 }
@@ -385,9 +384,6 @@ TEST_F(FaultSweep, OpenWithHotJournal) {
         s.touched = rl::KeyOfRecord(record);
         s.after = rl::FetchImageOf(record);
         s.changesNothing = mode == IRModeReadOnly;
-        // Not yet with short reads: the undo takes a short read of the journal for its torn
-        // end, drops the journal and leaves the half-written file beyond repair.
-        s.shortReads = false;
         s.act = [mode](Session& r) { return r.Open(mode); };
         // A fault in the undo refuses the open; one after it meets the original, clean file.
         s.resultOk = [mode](FaultCall call, uint32_t k, bool fired, bool last, int32_t status) {

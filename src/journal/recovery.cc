@@ -18,17 +18,21 @@ namespace {
 
 enum class Read { Whole, Short, Failed };
 
-Read ReadExactly(int fd, uint32_t offset, uint8_t* out, uint32_t size) {
+// Short only where the file ends (`fileLength`, taken before): bytes the file holds that
+// did not come are a failed read, never the torn end of a journal.
+Read ReadExactly(int fd, uint32_t offset, uint8_t* out, uint32_t size, uint32_t fileLength) {
     if (!platform::SeekTo(fd, offset)) return Read::Failed;
     const int32_t n = platform::ReadBytes(fd, out, size);
     if (n < 0) return Read::Failed;
-    return static_cast<uint32_t>(n) == size ? Read::Whole : Read::Short;
+    if (static_cast<uint32_t>(n) == size) return Read::Whole;
+    return uint64_t{offset} + size <= fileLength ? Read::Failed : Read::Short;
 }
 
 // Reads the entry at `position` into `buffer` (head, then data). Whole only when it is
 // complete and sealed.
-Read ReadEntry(int fd, uint32_t position, uint32_t sequence, uint8_t* buffer, format::JournalEntry& entry) {
-    const Read head = ReadExactly(fd, position, buffer, format::kJournalEntryHeadSize);
+Read ReadEntry(int fd, uint32_t fileLength, uint32_t position, uint32_t sequence, uint8_t* buffer,
+               format::JournalEntry& entry) {
+    const Read head = ReadExactly(fd, position, buffer, format::kJournalEntryHeadSize, fileLength);
     if (head != Read::Whole) return head;
     const std::span<const uint8_t, format::kJournalEntryHeadSize> headBytes(buffer, format::kJournalEntryHeadSize);
     if (!format::DecodeJournalEntryHead(headBytes, entry)) return Read::Short;
@@ -36,7 +40,7 @@ Read ReadEntry(int fd, uint32_t position, uint32_t sequence, uint8_t* buffer, fo
     uint8_t* data = buffer + format::kJournalEntryHeadSize;
     if (stored != 0) {
         const auto at = position + static_cast<uint32_t>(format::kJournalEntryHeadSize);
-        const Read body = ReadExactly(fd, at, data, stored);
+        const Read body = ReadExactly(fd, at, data, stored, fileLength);
         if (body != Read::Whole) return body;
     }
     return format::JournalEntrySealed(headBytes, sequence, std::span<const uint8_t>(data, stored)) ? Read::Whole
@@ -56,12 +60,13 @@ bool CopyDown(int fd, uint32_t from, uint32_t to, uint32_t length, uint8_t* buff
 }
 
 // Whether the `length` bytes at `a` and at `b` differ (or cannot all be read).
-Read Differ(int fd, uint32_t a, uint32_t b, uint32_t length, uint8_t* one, uint8_t* other, bool& differ) {
+Read Differ(int fd, uint32_t fileLength, uint32_t a, uint32_t b, uint32_t length, uint8_t* one, uint8_t* other,
+            bool& differ) {
     differ = false;
     for (uint32_t done = 0; done < length && !differ;) {
         const uint32_t n = std::min(length - done, format::kJournalEntryMaxData);
-        const Read first = ReadExactly(fd, a + done, one, n);
-        const Read second = ReadExactly(fd, b + done, other, n);
+        const Read first = ReadExactly(fd, a + done, one, n, fileLength);
+        const Read second = ReadExactly(fd, b + done, other, n, fileLength);
         if (first == Read::Failed || second == Read::Failed) return Read::Failed;
         differ = first == Read::Short || second == Read::Short || std::memcmp(one, other, n) != 0;
         done += n;
@@ -75,19 +80,20 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     hot = false;
     format::JournalHeaderBytes headerBytes;
     format::JournalHeader journal;
-    const Read head = ReadExactly(journalFd, 0, headerBytes.data(), static_cast<uint32_t>(headerBytes.size()));
+    uint32_t journalLength = 0, length = 0;
+    if (!platform::FileLength(journalFd, journalLength) || !platform::FileLength(libraryFd, length)) return false;
+    const Read head =
+        ReadExactly(journalFd, 0, headerBytes.data(), static_cast<uint32_t>(headerBytes.size()), journalLength);
     if (head == Read::Failed) return false;
     // No sealed header: nothing of the library changed before this journal was torn.
     if (head == Read::Short || !format::DecodeJournalHeader(headerBytes, journal)) return true;
 
     // The library's header as it stands: the original, one the call wrote, or torn.
     format::HeaderBytes current;
-    const Read r = ReadExactly(libraryFd, 0, current.data(), static_cast<uint32_t>(current.size()));
+    const Read r = ReadExactly(libraryFd, 0, current.data(), static_cast<uint32_t>(current.size()), length);
     if (r == Read::Failed) return false;
     const bool currentSealed = r == Read::Whole && format::Verify(format::BlockKind::Header, current);
     const uint32_t currentCrc = format::Load32(current.data() + format::kHeaderCrcOffset);
-    uint32_t length = 0;
-    if (!platform::FileLength(libraryFd, length)) return false;
 
     platform::OwnedBlock buffer(format::kJournalEntryHeadSize + format::kJournalEntryMaxData);
     platform::OwnedBlock stands(format::kJournalEntryMaxData);
@@ -105,7 +111,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     uint32_t position = format::kJournalHeaderSize;
     for (;;) {
         format::JournalEntry entry;
-        const Read e = ReadEntry(journalFd, position, journal.sequence, buffer.get(), entry);
+        const Read e = ReadEntry(journalFd, journalLength, position, journal.sequence, buffer.get(), entry);
         if (e == Read::Failed) return false;
         if (e == Read::Short) break;
         if (entry.kind == format::EntryKind::HeaderNote) {
@@ -133,14 +139,14 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     position = format::kJournalHeaderSize;
     for (uint32_t i = 0; i < entries; ++i) {
         format::JournalEntry entry;
-        if (ReadEntry(journalFd, position, journal.sequence, buffer.get(), entry) != Read::Whole) return false;
+        if (ReadEntry(journalFd, journalLength, position, journal.sequence, buffer.get(), entry) != Read::Whole) return false;
         at[i] = position;
         position = next(position, entry);
         if (changed || i >= undoneFrom) continue;
         const uint32_t entryEnd = entry.offset + entry.length;
         if (entry.kind == format::EntryKind::Moved) {
             bool differ = false;
-            if (Differ(libraryFd, format::Load32(data), entry.offset, entry.length, data, stands.get(), differ) ==
+            if (Differ(libraryFd, length, format::Load32(data), entry.offset, entry.length, data, stands.get(), differ) ==
                 Read::Failed) {
                 return false;
             }
@@ -150,7 +156,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
             if (entryEnd > length) {
                 changed = true;
             } else {
-                const Read now = ReadExactly(libraryFd, entry.offset, stands.get(), entry.length);
+                const Read now = ReadExactly(libraryFd, entry.offset, stands.get(), entry.length, length);
                 if (now == Read::Failed) return false;
                 changed = now == Read::Short || std::memcmp(stands.get(), data, entry.length) != 0;
             }
@@ -167,7 +173,7 @@ bool RollBack(int journalFd, int libraryFd, bool apply, bool syncFull, bool& hot
     uint32_t note = end;
     for (uint32_t i = undoneFrom; i-- > 0;) {
         format::JournalEntry entry;
-        if (ReadEntry(journalFd, at[i], journal.sequence, buffer.get(), entry) != Read::Whole) return false;
+        if (ReadEntry(journalFd, journalLength, at[i], journal.sequence, buffer.get(), entry) != Read::Whole) return false;
         if (entry.kind == format::EntryKind::Bytes || entry.kind == format::EntryKind::Zeros) {
             if (entry.kind == format::EntryKind::Zeros) std::memset(data, 0, entry.length);
             if (!io::WriteAt(libraryFd, entry.offset, std::span<const uint8_t>(data, entry.length))) return false;
