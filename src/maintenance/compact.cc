@@ -12,8 +12,9 @@
 #include <cstring>
 
 #include "handle/block_io.h"
-#include "journal/journal.h"
 #include "index/persistence.h"
+#include "journal/journal.h"
+#include "maintenance/check.h"
 #include "platform/platform.h"
 
 namespace varnel32::maintenance {
@@ -31,6 +32,7 @@ struct Window {
     uint8_t* bytes = nullptr;
     uint32_t start = 0;
     uint32_t size = 0;
+    uint32_t fileLength = 0;  // the library file's, at the last read
     ~Window() { platform::Release(bytes); }
     Window() = default;
     Window(const Window&) = delete;
@@ -44,6 +46,7 @@ struct Window {
     bool ReadFrom(LibraryHandle* handle, uint32_t at, uint32_t count) {
         uint32_t length = 0;
         if (!journal::LibraryLength(handle, length) || at >= length) return false;
+        fileLength = length;
         if (bytes == nullptr) bytes = static_cast<uint8_t*>(platform::Allocate(kWindowSize));
         if (bytes == nullptr) return false;
         const uint32_t want = std::min(kWindowSize, length - at);
@@ -251,10 +254,12 @@ int CompactLibraryFile(LibraryHandle* handle) {
         if (!ensure(static_cast<uint32_t>(format::kRecordHeaderSize))) return 0;
         const std::span<const uint8_t, format::kRecordHeaderSize> recordBytes(window.At(readPos),
                                                                               format::kRecordHeaderSize);
-        if (!format::Verify(format::BlockKind::Record, recordBytes)) return 0;
-        const format::RecordHeader record = format::DecodeRecordHeader(recordBytes);
-        // A zero capacity would never advance the walk; no valid extent has one.
-        if (record.capacity < format::kRecordHeaderSize) return 0;
+        // The checker's reading of an extent: a header that does not verify, or a capacity
+        // that would not advance the walk or runs past the file, ends the compaction.
+        const check::Extent extent = check::ExtentAt(std::span<const uint8_t>(window.bytes, window.size),
+                                                     window.start, readPos, window.fileLength);
+        if (!extent.verified) return 0;
+        const format::RecordHeader& record = extent.header;
         if (record.deleted != 0) {
             if (deletedRemaining == 0) return 0;
             --deletedRemaining;
