@@ -1,14 +1,12 @@
 // The other formats as a user meets them: a small file of each converts to .ir and back to
 // the same signals, every malformed line is reported with file, line and reason while the
 // rest converts, and find and dupes answer from a library filled from an irdb tree.
-#include <filesystem>
 
 #include "cli_support.h"
 
 namespace irlib::test {
 namespace {
 
-namespace fs = std::filesystem;
 
 class Formats : public CliTest {};
 
