@@ -9,8 +9,6 @@
 #endif
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,29 +24,20 @@ namespace fi = platform::testing;
 
 constexpr int kThreads = 4;
 
-// A reusable barrier on a mutex and a condition variable. std::barrier of GCC 12 can miss a
-// wake-up where atomic waits have no futex beneath them (mingw-w64), and the test then hangs.
-class Barrier {
-public:
-    explicit Barrier(int count) : count_(count) {}
+// A reusable barrier that spins: std::barrier of GCC 12 can miss a wake-up where atomic
+// waits have no futex beneath them (mingw-w64), and the test then hangs.
+struct Barrier {
+    const int count;
+    std::atomic<int> arrived{0}, phase{0};
     void arrive_and_wait() {
-        std::unique_lock lock(mutex_);
-        const uint64_t phase = phase_;
-        if (++arrived_ == count_) {
-            arrived_ = 0;
-            ++phase_;
-            next_.notify_all();
+        const int seen = phase.load();
+        if (arrived.fetch_add(1) + 1 == count) {
+            arrived.store(0);
+            phase.fetch_add(1);
             return;
         }
-        next_.wait(lock, [&] { return phase_ != phase; });
+        while (phase.load() == seen) std::this_thread::yield();
     }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable next_;
-    const int count_;
-    int arrived_ = 0;
-    uint64_t phase_ = 0;
 };
 
 class Concurrency : public LibraryTest {
@@ -141,7 +130,7 @@ TEST_F(Concurrency, ThreadsShareReadersContendForWritersAndKeepTheirOwnFiles) {
 // end up with one handle between them: the search and the append happen under one lock.
 TEST_F(Concurrency, SimultaneousFirstOpensCreateOneHandle) {
     const std::string path = Filled("a.lib", 300);  // a long index keeps each open busy
-    Barrier start(kThreads), opened(kThreads + 1), closing(kThreads + 1);
+    Barrier start{kThreads}, opened{kThreads + 1}, closing{kThreads + 1};
     std::vector<LibraryHandle*> got(kThreads);
     const auto work = [&](size_t t) {
         fi::SetCurrentCursorForTest(nullptr);
