@@ -126,20 +126,14 @@ protected:
     // Three live records (one without entries) and two deleted extents between them, with a
     // little spare room in every extent so that each region has bytes.
     Bytes BuildSmall(rl::Contents& contents) {
-        const std::string path = Path("small.lib");
-        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, 6);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "A", 1, {6, 4})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "D", 2, {2})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "VCR", "B", 3, {3})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "VCR", "E", 4, {})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "Sat", "C", 5, {})));
-        EXPECT_TRUE(rl::DeleteRecord(h, "sony/tv/d"));
-        EXPECT_TRUE(rl::DeleteRecord(h, "akai/vcr/e"));
-        IRCloseLibrary(h);
-        contents = rl::ContentsOf(path);
-        return rl::ReadFile(path);
+        const rl::Library small = rl::BuildLibrary(
+            Path("small.lib"), 6,
+            {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}), rl::MakeRecord("Sony", "TV", "D", 2, {2}),
+             rl::MakeRecord("Sony", "VCR", "B", 3, {3}), rl::MakeRecord("Akai", "VCR", "E", 4, {}),
+             rl::MakeRecord("Akai", "Sat", "C", 5, {})},
+            {"sony/tv/d", "akai/vcr/e"});
+        contents = small.contents;
+        return small.file;
     }
 
     // The file with one more record appended and the handle never closed.
