@@ -125,28 +125,12 @@ class BitFlips : public LibraryTest {
 protected:
     // Three live records (one without entries) and two deleted extents between them, with a
     // little spare room in every extent so that each region has bytes.
-    Bytes BuildSmall(rl::Contents& contents) {
-        const rl::Library small = rl::BuildLibrary(
-            Path("small.lib"), 6,
-            {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}), rl::MakeRecord("Sony", "TV", "D", 2, {2}),
-             rl::MakeRecord("Sony", "VCR", "B", 3, {3}), rl::MakeRecord("Akai", "VCR", "E", 4, {}),
-             rl::MakeRecord("Akai", "Sat", "C", 5, {})},
-            {"sony/tv/d", "akai/vcr/e"});
-        contents = small.contents;
-        return small.file;
-    }
-
-    // The file with one more record appended and the handle never closed.
-    Bytes MakeDirty(const Bytes& clean, rl::Contents& contents) {
-        const std::string path = Path("dirty.lib");
-        rl::WriteFile(path, clean);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, 6);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "TV", "F", 6, {5})));
-        const Bytes dirty = rl::ReadFile(path);
-        contents = rl::ReadContents(h);
-        IRCloseLibrary(h);
-        return dirty;
+    rl::Library BuildSmall() {
+        return rl::BuildLibrary(Path("small.lib"), 6,
+                                {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}), rl::MakeRecord("Sony", "TV", "D", 2, {2}),
+                                 rl::MakeRecord("Sony", "VCR", "B", 3, {3}), rl::MakeRecord("Akai", "VCR", "E", 4, {}),
+                                 rl::MakeRecord("Akai", "Sat", "C", 5, {})},
+                                {"sony/tv/d", "akai/vcr/e"});
     }
 
     // What a fetch of every record gives after the flip at `place`, beside `original`: the
@@ -210,8 +194,9 @@ protected:
 };
 
 TEST_F(BitFlips, CleanFile) {
-    rl::Contents original;
-    const Bytes file = BuildSmall(original);
+    const rl::Library small = BuildSmall();
+    const Bytes& file = small.file;
+    const rl::Contents& original = small.contents;
     ASSERT_EQ(original.size(), 3u);
     // The stored index order, for flips that stop the load part-way.
     std::vector<std::string> indexOrder;
@@ -262,9 +247,10 @@ TEST_F(BitFlips, CleanFile) {
 }
 
 TEST_F(BitFlips, DirtyFile) {
-    rl::Contents clean;
-    rl::Contents original;
-    const Bytes file = MakeDirty(BuildSmall(clean), original);
+    // The small file with one more record written and the handle never closed.
+    const rl::Library dirty = rl::MakeDirtyLibrary(Path("dirty.lib"), BuildSmall());
+    const Bytes& file = dirty.file;
+    const rl::Contents& original = dirty.contents;
     ASSERT_EQ(original.size(), 4u);
     FlipEveryBit("dirty", file, [&](const std::string& path, const Place& place, const std::string& where) {
         // Refused for reading either way; only an intact header gets as far as the message.
@@ -312,8 +298,7 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
     using R = format::RecordHeader;
     using I = format::IndexEntry;
     using format::BlockKind;
-    rl::Contents original;
-    const Bytes file = BuildSmall(original);
+    const Bytes file = BuildSmall().file;
     const check::Report good = check::Check(file);
     ASSERT_TRUE(good.ok());
     const auto& x = good.walk.extents;  // live, deleted, live, deleted, live
