@@ -191,19 +191,14 @@ private:
         type->models.push_back(ModelNode{mo, offset});
     }
 
+    // Rebuilt from the run without the model: a maker or type left empty goes with it.
     void Remove(const std::array<Name, 3>& raw) {
-        for (auto m = tree.begin(); m != tree.end(); ++m) {
-            if (!check::SameName(m->name, raw[0])) continue;
-            for (auto t = m->types.begin(); t != m->types.end(); ++t) {
-                if (!check::SameName(t->name, raw[1])) continue;
-                for (auto mo = t->models.begin(); mo != t->models.end(); ++mo) {
-                    if (!check::SameName(mo->name, raw[2])) continue;
-                    t->models.erase(mo);
-                    if (t->models.empty()) m->types.erase(t);
-                    if (m->types.empty()) tree.erase(m);
-                    return;
-                }
-            }
+        const std::vector<format::IndexEntry> run = Run();
+        tree.clear();
+        for (const format::IndexEntry& e : run) {
+            if (!check::SameName(e.manufacturer, raw[0]) || !check::SameName(e.type, raw[1]) ||
+                !check::SameName(e.model, raw[2]))
+                Add({e.manufacturer, e.type, e.model}, e.recordOffset);
         }
     }
 };
