@@ -104,8 +104,6 @@ const std::pair<FaultCall, const char*> kCalls[] = {
 class FaultSweep : public LibraryTest {
 protected:
     Start BuildMain() { return Checked(rl::MakeMainLibrary(Path("main.lib"))); }
-    Start BuildNearlyFull() { return Checked(rl::MakeNearlyFullLibrary(Path("full.lib"))); }
-    Start BuildDirty(const Start& main) { return rl::MakeDirtyLibrary(Path("dirty.lib"), main); }
     // Live extents of about 3 KiB behind two deleted ones of 9 and 5 KiB: the compaction
     // moves them in several pieces, each no longer than the distance moved, and the
     // journal points at the moved bytes instead of holding them.
@@ -352,7 +350,7 @@ TEST_F(FaultSweep, Create) {
 // Opens of the clean and the dirty library, read-only and for writing (the repair).
 TEST_F(FaultSweep, Open) {
     const Start main = BuildMain();
-    const Start dirty = BuildDirty(main);
+    const Start dirty = rl::MakeDirtyLibrary(Path("dirty.lib"), main);
     for (const bool isDirty : {false, true}) {
         for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
             const bool writes = mode == IRModeWrite;
@@ -437,7 +435,7 @@ TEST_F(FaultSweep, Write) {
 
 TEST_F(FaultSweep, Delete) {
     const Start main = BuildMain();
-    const Start full = BuildNearlyFull();
+    const Start full = Checked(rl::MakeNearlyFullLibrary(Path("full.lib")));
     const auto deleting = [](const char* name, const Start& start, const std::string& key, Swallowed passes) {
         Scenario s = On(name, &start);
         s.touched = key;

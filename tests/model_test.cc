@@ -480,21 +480,13 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
             const auto key = RandomKey();
             what = "write " + key[0] + "/" + key[1] + "/" + key[2];
             Write(RandomRecord(key));
-        } else if (r < 450) {
-            const auto key = LiveKey();
-            what = "rewrite in place " + key[0] + "/" + key[1] + "/" + key[2];
-            Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, true));
         } else if (r < 560) {
             const auto key = LiveKey();
-            what = "rewrite larger " + key[0] + "/" + key[1] + "/" + key[2];
-            Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, false));
-        } else if (r < 780) {
-            const auto key = LiveKey();
-            what = "delete " + key[0] + "/" + key[1] + "/" + key[2];
-            Delete(key);
+            what = std::string(r < 450 ? "rewrite in place " : "rewrite larger ") + key[0] + "/" + key[1] + "/" + key[2];
+            Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, r < 450));
         } else if (r < 820) {
-            const auto key = RandomKey();
-            what = "delete " + key[0] + "/" + key[1] + "/" + key[2] + ", which may be missing";
+            const auto key = r < 780 ? LiveKey() : RandomKey();  // a random one may be missing
+            what = "delete " + key[0] + "/" + key[1] + "/" + key[2];
             Delete(key);
         } else if (r < 880) {
             static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
