@@ -5,6 +5,7 @@
 // models what the library must hold; every answer is checked against it. After a fault the
 // model may no longer be exact, so the library is reopened and, when the failure left it
 // unusable (as the file format allows), started afresh.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,21 +60,19 @@ public:
     }
 
 private:
-    std::string Key(uint8_t pick) const {
+    // One of 72 names, the maker in either letter case.
+    static std::array<std::string, 3> Names(uint8_t pick) {
         static const char* const makers[] = {"Sony", "sony", "Akai", "Grundig"};
         static const char* const types[] = {"TV", "VCR", "Sat"};
-        return rl::KeyOf(makers[pick % 4], types[(pick >> 2) % 3], "m" + std::to_string((pick >> 4) % 6));
+        return {makers[pick % 4], types[(pick >> 2) % 3], "m" + std::to_string((pick >> 4) % 6)};
     }
 
     void Write(Input& in) {
-        const uint8_t pick = in.Byte();
-        static const char* const makers[] = {"Sony", "sony", "Akai", "Grundig"};
-        static const char* const types[] = {"TV", "VCR", "Sat"};
+        const auto names = Names(in.Byte());
         std::vector<uint16_t> lengths(in.Byte() % 5);
         for (uint16_t& l : lengths) l = static_cast<uint16_t>(in.Word() % 2000);
         if (in.Byte() == 0xFF && !lengths.empty()) lengths[0] = in.Word();  // now and then far too large
-        const rl::Bytes record = rl::MakeRecord(makers[pick % 4], types[(pick >> 2) % 3],
-                                                "m" + std::to_string((pick >> 4) % 6), in.Byte(), lengths);
+        const rl::Bytes record = rl::MakeRecord(names[0], names[1], names[2], in.Byte(), lengths);
         const bool fits = rl::FetchImageOf(record).size() + extra_ <= varnel32::format::kMaxRecordSize;
         const bool written = rl::WriteRecord(h_, record);
         // Under a fault only what happened counts; the fault settles the model afterwards.
@@ -85,7 +84,8 @@ private:
     }
 
     void Delete(Input& in) {
-        const std::string key = Key(in.Byte());
+        const auto names = Names(in.Byte());
+        const std::string key = rl::KeyOf(names[0], names[1], names[2]);
         const bool known = model_.count(key) != 0;
         const bool deleted = rl::DeleteRecord(h_, key);
         if (deleted != known && !faulted_) Broken(known ? "a delete failed" : "a delete of nothing succeeded");

@@ -67,15 +67,15 @@ struct Place {
 };
 
 // Takes the file apart as the library lays it out (it is known good).
+std::string KeyOfNames(const auto& names) {
+    return rl::KeyOf(check::FieldText(names.manufacturer), check::FieldText(names.type), check::FieldText(names.model));
+}
+
 std::vector<Place> MapFile(const Bytes& file) {
     std::vector<Place> map(file.size());
     const auto mark = [&](size_t from, size_t to, Region region, const std::string& key = {},
                           uint32_t position = 0) {
         for (size_t i = from; i < to && i < map.size(); ++i) map[i] = {region, key, position};
-    };
-    const auto keyOf = [](const auto& names) {
-        return rl::KeyOf(check::FieldText(names.manufacturer), check::FieldText(names.type),
-                         check::FieldText(names.model));
     };
     mark(0, format::kHeaderSize, Region::Header);
     const check::Report report = check::Check(file);
@@ -87,7 +87,7 @@ std::vector<Place> MapFile(const Bytes& file) {
             mark(body, x.end(), Region::BlankBody);
             continue;
         }
-        const std::string key = keyOf(x.header);
+        const std::string key = KeyOfNames(x.header);
         mark(x.offset, body, Region::RecordHeader, key);
         size_t p = body;
         for (const check::EntryScan& e : x.entries) {
@@ -100,7 +100,7 @@ std::vector<Place> MapFile(const Bytes& file) {
     }
     for (uint32_t j = 0; j < report.index.size(); ++j) {
         const size_t at = report.header.dataEnd + size_t{format::kIndexEntrySize} * j;
-        mark(at, at + format::kIndexEntrySize, Region::IndexEntry, keyOf(report.index[j]), j);
+        mark(at, at + format::kIndexEntrySize, Region::IndexEntry, KeyOfNames(report.index[j]), j);
     }
     return map;
 }
@@ -125,57 +125,30 @@ class BitFlips : public LibraryTest {
 protected:
     // Three live records (one without entries) and two deleted extents between them, with a
     // little spare room in every extent so that each region has bytes.
-    Bytes BuildSmall(rl::Contents& contents) {
-        const std::string path = Path("small.lib");
-        EXPECT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, 6);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "A", 1, {6, 4})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "TV", "D", 2, {2})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Sony", "VCR", "B", 3, {3})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "VCR", "E", 4, {})));
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "Sat", "C", 5, {})));
-        EXPECT_TRUE(rl::DeleteRecord(h, "sony/tv/d"));
-        EXPECT_TRUE(rl::DeleteRecord(h, "akai/vcr/e"));
-        IRCloseLibrary(h);
-        contents = rl::ContentsOf(path);
-        return rl::ReadFile(path);
+    rl::Library BuildSmall() {
+        return rl::BuildLibrary(Path("small.lib"), 6,
+                                {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}), rl::MakeRecord("Sony", "TV", "D", 2, {2}),
+                                 rl::MakeRecord("Sony", "VCR", "B", 3, {3}), rl::MakeRecord("Akai", "VCR", "E", 4, {}),
+                                 rl::MakeRecord("Akai", "Sat", "C", 5, {})},
+                                {"sony/tv/d", "akai/vcr/e"});
     }
 
-    // The file with one more record appended and the handle never closed.
-    Bytes MakeDirty(const Bytes& clean, rl::Contents& contents) {
-        const std::string path = Path("dirty.lib");
-        rl::WriteFile(path, clean);
-        LibraryHandle* h = Open(path, IRModeWrite);
-        IRSetExtraSpaceAmount(h, 6);
-        EXPECT_TRUE(rl::WriteRecord(h, rl::MakeRecord("Akai", "TV", "F", 6, {5})));
-        const Bytes dirty = rl::ReadFile(path);
-        contents = rl::ReadContents(h);
-        IRCloseLibrary(h);
-        return dirty;
-    }
-
-    // What a fetch of every record gives after the flip at `place`, beside `original`:
-    // the damaged record fails to fetch, or (entry data) comes back one bit off.
+    // What a fetch of every record gives after the flip at `place`, beside `original`: the
+    // `loaded` records are listed, the damaged one fails to fetch or (entry data) comes back
+    // one bit off, the others as they were.
     ::testing::AssertionResult AsExpected(const rl::Contents& got, const rl::Contents& original,
                                           const Place& place, const std::vector<std::string>& loaded) {
-        for (const auto& [key, bytes] : original) {
-            const bool listed = std::find(loaded.begin(), loaded.end(), key) != loaded.end();
+        if (got.size() != loaded.size()) return ::testing::AssertionFailure() << got.size() << " records listed";
+        for (const std::string& key : loaded) {
             const auto it = got.find(key);
-            if (!listed) {
-                if (it != got.end()) return ::testing::AssertionFailure() << key << " should not be listed";
-                continue;
-            }
             if (it == got.end()) return ::testing::AssertionFailure() << key << " is missing";
-            if (key == place.key && (place.region == Region::RecordHeader || place.region == Region::EntryHeader)) {
-                if (!it->second.empty()) return ::testing::AssertionFailure() << key << " fetched despite the damage";
-            } else if (key == place.key && place.region == Region::EntryData) {
-                if (!OneBitApart(it->second, bytes)) return ::testing::AssertionFailure() << key << " is not one bit off";
-            } else if (it->second != bytes) {
-                return ::testing::AssertionFailure() << key << " changed";
-            }
+            const Bytes& want = original.at(key);
+            const bool damaged = key == place.key && (place.region == Region::RecordHeader || place.region == Region::EntryHeader);
+            const bool ok = damaged ? it->second.empty()
+                            : key == place.key && place.region == Region::EntryData ? OneBitApart(it->second, want)
+                                                                                   : it->second == want;
+            if (!ok) return ::testing::AssertionFailure() << key << " fetches wrong after the damage";
         }
-        if (got.size() != loaded.size()) return ::testing::AssertionFailure() << "extra records listed";
         return ::testing::AssertionSuccess();
     }
 
@@ -221,16 +194,13 @@ protected:
 };
 
 TEST_F(BitFlips, CleanFile) {
-    rl::Contents original;
-    const Bytes file = BuildSmall(original);
+    const rl::Library small = BuildSmall();
+    const Bytes& file = small.file;
+    const rl::Contents& original = small.contents;
     ASSERT_EQ(original.size(), 3u);
     // The stored index order, for flips that stop the load part-way.
     std::vector<std::string> indexOrder;
-    for (const Place& p : MapFile(file)) {
-        if (p.region == Region::IndexEntry && (indexOrder.empty() || indexOrder.back() != p.key)) {
-            indexOrder.push_back(p.key);
-        }
-    }
+    for (const format::IndexEntry& e : check::Check(file).index) indexOrder.push_back(KeyOfNames(e));
     ASSERT_EQ(indexOrder.size(), 3u);
     FlipEveryBit("clean", file, [&](const std::string& path, const Place& place, const std::string& where) {
         uint32_t status = 99;
@@ -273,9 +243,10 @@ TEST_F(BitFlips, CleanFile) {
 }
 
 TEST_F(BitFlips, DirtyFile) {
-    rl::Contents clean;
-    rl::Contents original;
-    const Bytes file = MakeDirty(BuildSmall(clean), original);
+    // The small file with one more record written and the handle never closed.
+    const rl::Library dirty = rl::MakeDirtyLibrary(Path("dirty.lib"), BuildSmall());
+    const Bytes& file = dirty.file;
+    const rl::Contents& original = dirty.contents;
     ASSERT_EQ(original.size(), 4u);
     FlipEveryBit("dirty", file, [&](const std::string& path, const Place& place, const std::string& where) {
         // Refused for reading either way; only an intact header gets as far as the message.
@@ -323,8 +294,7 @@ TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
     using R = format::RecordHeader;
     using I = format::IndexEntry;
     using format::BlockKind;
-    rl::Contents original;
-    const Bytes file = BuildSmall(original);
+    const Bytes file = BuildSmall().file;
     const check::Report good = check::Check(file);
     ASSERT_TRUE(good.ok());
     const auto& x = good.walk.extents;  // live, deleted, live, deleted, live

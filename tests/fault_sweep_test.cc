@@ -101,35 +101,18 @@ const std::pair<FaultCall, const char*> kCalls[] = {
     {FaultCall::Seek, "seek"},         {FaultCall::Truncate, "truncate"}, {FaultCall::Allocate, "allocate"},
     {FaultCall::Resize, "resize"}};
 
-const char* CallName(FaultCall call) {
-    for (const auto& [c, name] : kCalls) {
-        if (c == call) return name;
-    }
-    return "?";
-}
-
 class FaultSweep : public LibraryTest {
 protected:
     Start BuildMain() { return Checked(rl::MakeMainLibrary(Path("main.lib"))); }
-    Start BuildNearlyFull() { return Checked(rl::MakeNearlyFullLibrary(Path("full.lib"))); }
-    Start BuildDirty(const Start& main) { return rl::MakeDirtyLibrary(Path("dirty.lib"), main); }
     // Live extents of about 3 KiB behind two deleted ones of 9 and 5 KiB: the compaction
     // moves them in several pieces, each no longer than the distance moved, and the
     // journal points at the moved bytes instead of holding them.
     Start BuildLongMoves() {
-        const std::string path = Path("long.lib");
-        IRCreateLibrary(0, path.c_str(), 0);
-        uint32_t status = 0;
-        LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), IRModeWrite, 0, &status);
-        bool ok = h != nullptr;
-        for (int i = 0; ok && i < 10; ++i) {
-            const uint16_t length = i == 0 ? 9000 : i == 7 ? 5000 : 3000;
-            ok = rl::WriteRecord(h, rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {length}));
+        std::vector<Bytes> records;
+        for (uint32_t i = 0; i < 10; ++i) {
+            records.push_back(rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {uint16_t(i == 0 ? 9000 : i == 7 ? 5000 : 3000)}));
         }
-        ok = ok && rl::DeleteRecord(h, "long/tv/m0") && rl::DeleteRecord(h, "long/tv/m7");
-        if (h != nullptr) IRCloseLibrary(h);
-        EXPECT_TRUE(ok);
-        return Checked({rl::ReadFile(path), rl::ContentsOf(path), {}});
+        return Checked(rl::BuildLibrary(Path("long.lib"), 1024, records, {"long/tv/m0", "long/tv/m7"}));
     }
     // A compaction of `start` whose process ended right before its commit: the file as it
     // left it (holding what `start` holds, once undone) and its journal.
@@ -170,7 +153,7 @@ protected:
                     continue;
                 }
                 for (uint32_t k = 1; k < 100000; ++k) {
-                    if (!RunOnce(s, call, effect, k, tally)) break;
+                    if (!RunOnce(s, call, name, effect, k, tally)) break;
                     if (HasFailure() && ++failures_ > 20) return;
                 }
             }
@@ -182,7 +165,7 @@ protected:
 
 private:
     // One run failing the k-th call; false once the fault was not reached.
-    bool RunOnce(const Scenario& s, FaultCall call, FaultEffect effect, uint32_t k, Tally& tally) {
+    bool RunOnce(const Scenario& s, FaultCall call, const char* name, FaultEffect effect, uint32_t k, Tally& tally) {
         const std::string path = Path("run.lib");
         if (s.start != nullptr) {
             rl::WriteFile(path, s.start->file);
@@ -204,7 +187,7 @@ private:
         fi::ClearFaults();
         if (s.carryOn) s.carryOn(run);
         ++tally.runs;
-        const std::string what = s.name + ", " + CallName(call) +
+        const std::string what = s.name + ", " + name +
                                  (effect == FaultEffect::Short ? " short" : " failed") + " at call " +
                                  std::to_string(k);
         EXPECT_TRUE(s.resultOk(call, k, fired, last, result)) << what << ": result " << result
@@ -331,9 +314,34 @@ std::function<bool(FaultCall, uint32_t, bool, bool, int32_t)> OpenStatus(bool di
     };
 }
 
-TEST_F(FaultSweep, Create) {
+// A scenario on `start` (null: no file yet); `record`, when given, is the one its call writes.
+Scenario On(const std::string& name, const Start* start, const Bytes& record = {}) {
     Scenario s;
-    s.name = "create";
+    s.name = name;
+    s.start = start;
+    if (!record.empty()) {
+        s.touched = rl::KeyOfRecord(record);
+        s.after = rl::FetchImageOf(record);
+    }
+    return s;
+}
+void OpenForWriting(Session& r) { r.Open(IRModeWrite); }
+
+// A call on a handle open for writing whose failure is undone; `passes` is the fault the
+// library lets pass.
+Scenario OnHandle(Scenario s, Swallowed passes, std::function<int32_t(Session&)> act) {
+    if (!s.setup) s.setup = OpenForWriting;
+    s.act = std::move(act);
+    s.resultOk = WorkResult(passes);
+    s.undone = true;
+    return s;
+}
+Scenario Compacting(const std::string& name, const Start& start) {
+    return OnHandle(On(name, &start), Swallowed::Truncate, [](Session& r) { return IRCompactLibrary(r.handle); });
+}
+
+TEST_F(FaultSweep, Create) {
+    Scenario s = On("create", nullptr);
     s.act = [](Session& r) { return IRCreateLibrary(0, r.path.c_str(), 0); };
     s.resultOk = WorkResult(Swallowed::Never);
     Sweep(s);
@@ -342,14 +350,13 @@ TEST_F(FaultSweep, Create) {
 // Opens of the clean and the dirty library, read-only and for writing (the repair).
 TEST_F(FaultSweep, Open) {
     const Start main = BuildMain();
-    const Start dirty = BuildDirty(main);
+    const Start dirty = rl::MakeDirtyLibrary(Path("dirty.lib"), main);
     for (const bool isDirty : {false, true}) {
         for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
             const bool writes = mode == IRModeWrite;
-            Scenario s;
-            s.name = std::string("open ") + (isDirty ? "dirty" : "clean") +
-                     (writes ? (isDirty ? " for writing (repair)" : " for writing") : " read-only");
-            s.start = isDirty ? &dirty : &main;
+            Scenario s = On(std::string("open ") + (isDirty ? "dirty" : "clean") +
+                                (writes ? (isDirty ? " for writing (repair)" : " for writing") : " read-only"),
+                            isDirty ? &dirty : &main);
             s.changesNothing = !(isDirty && writes);  // only the repair writes
             s.act = [mode](Session& r) { return r.Open(mode); };
             s.resultOk = OpenStatus(isDirty, writes);
@@ -379,11 +386,9 @@ TEST_F(FaultSweep, OpenWithHotJournal) {
         hot.journal = rl::ReadFile(path + "-journal");
     }
     for (const uint32_t mode : {IRModeReadOnly, IRModeWrite}) {
-        Scenario s;
-        s.name = mode == IRModeWrite ? "open with a hot journal for writing (undo)" : "open with a hot journal read-only";
-        s.start = &hot;
-        s.touched = rl::KeyOfRecord(record);
-        s.after = rl::FetchImageOf(record);
+        Scenario s = On(mode == IRModeWrite ? "open with a hot journal for writing (undo)"
+                                            : "open with a hot journal read-only",
+                        &hot, record);
         s.changesNothing = mode == IRModeReadOnly;
         s.act = [mode](Session& r) { return r.Open(mode); };
         // A fault in the undo refuses the open; one after it meets the original, clean file.
@@ -402,11 +407,7 @@ TEST_F(FaultSweep, OpenWithHotJournal) {
 TEST_F(FaultSweep, OpenForWritingThenRewrite) {
     const Start main = BuildMain();
     const Bytes record = rl::MakeRecord("Grundig", "TV", "G-2", 45, {12});
-    Scenario s;
-    s.name = "open for writing, then a rewrite";
-    s.start = &main;
-    s.touched = rl::KeyOfRecord(record);
-    s.after = rl::FetchImageOf(record);
+    Scenario s = On("open for writing, then a rewrite", &main, record);
     s.act = [](Session& r) { return r.Open(IRModeWrite); };
     s.carryOn = [record](Session& r) {
         IRSetExtraSpaceAmount(r.handle, kExtraSpace);
@@ -416,102 +417,60 @@ TEST_F(FaultSweep, OpenForWritingThenRewrite) {
     Sweep(s);
 }
 
-// Writes on an open handle: `record` goes into the main library.
-Scenario WriteScenario(const std::string& name, const Start& start, const Bytes& record) {
-    Scenario s;
-    s.name = name;
-    s.start = &start;
-    s.touched = rl::KeyOfRecord(record);
-    s.after = rl::FetchImageOf(record);
-    s.setup = [](Session& r) {
-        r.Open(IRModeWrite);
-        IRSetExtraSpaceAmount(r.handle, kExtraSpace);
-    };
-    s.act = [record](Session& r) { return IRWriteRemoteRecord(r.handle, reinterpret_cast<const RemoteRecord*>(record.data())); };
-    s.resultOk = WorkResult(Swallowed::IndexInsert);
-    s.undone = true;
-    return s;
-}
-
 // The four ways a write places its record (177 bytes used fits the 243-byte slot of old-1).
 TEST_F(FaultSweep, Write) {
     const Start main = BuildMain();
-    Sweep(WriteScenario("write by append", main, rl::MakeRecord("Sharp", "TV", "S-1", 40, {300})));
-    Sweep(WriteScenario("write into a free slot", main, rl::MakeRecord("Sharp", "TV", "S-2", 41, {50})));
-    Sweep(WriteScenario("write in place", main, rl::MakeRecord("Sony", "TV", "KV-2", 42, {25})));
-    Sweep(WriteScenario("write with relocation", main, rl::MakeRecord("Sony", "VCR", "SL-1", 43, {100, 100})));
-}
-
-Scenario DeleteScenario(const std::string& name, const Start& start, const std::string& key,
-                        bool compacts) {
-    Scenario s;
-    s.name = name;
-    s.start = &start;
-    s.touched = key;
-    s.setup = [](Session& r) { r.Open(IRModeWrite); };
-    s.act = [key](Session& r) { return rl::DeleteRecord(r.handle, key) ? 1 : 0; };
-    s.resultOk = WorkResult(compacts ? Swallowed::Truncate : Swallowed::Never);
-    s.undone = true;
-    return s;
+    for (const auto& [name, record] : {std::pair{"write by append", rl::MakeRecord("Sharp", "TV", "S-1", 40, {300})},
+                                       {"write into a free slot", rl::MakeRecord("Sharp", "TV", "S-2", 41, {50})},
+                                       {"write in place", rl::MakeRecord("Sony", "TV", "KV-2", 42, {25})},
+                                       {"write with relocation", rl::MakeRecord("Sony", "VCR", "SL-1", 43, {100, 100})}}) {
+        Scenario s = On(name, &main, record);
+        s.setup = [](Session& r) {
+            r.Open(IRModeWrite);
+            IRSetExtraSpaceAmount(r.handle, kExtraSpace);
+        };
+        Sweep(OnHandle(s, Swallowed::IndexInsert, [image = record](Session& r) {
+            return IRWriteRemoteRecord(r.handle, reinterpret_cast<const RemoteRecord*>(image.data()));
+        }));
+    }
 }
 
 TEST_F(FaultSweep, Delete) {
     const Start main = BuildMain();
-    const Start full = BuildNearlyFull();
-    Sweep(DeleteScenario("delete", main, "philips/tv/pt-1", false));
-    Sweep(DeleteScenario("delete filling the 255th slot", full, "live/tv/l2", true));
+    const Start full = Checked(rl::MakeNearlyFullLibrary(Path("full.lib")));
+    const auto deleting = [](const char* name, const Start& start, const std::string& key, Swallowed passes) {
+        Scenario s = On(name, &start);
+        s.touched = key;
+        return OnHandle(s, passes, [key](Session& r) { return rl::DeleteRecord(r.handle, key) ? 1 : 0; });
+    };
+    Sweep(deleting("delete", main, "philips/tv/pt-1", Swallowed::Never));
+    Sweep(deleting("delete filling the 255th slot", full, "live/tv/l2", Swallowed::Truncate));
 }
 
+// Compactions of the main library and of one whose journal points at moved bytes, and the
+// open that undoes the latter cut short before its commit: an undo stopped anywhere and
+// begun again must not copy bytes that it already put back.
 TEST_F(FaultSweep, Compact) {
     const Start main = BuildMain();
-    Scenario s;
-    s.name = "compact";
-    s.start = &main;
-    s.setup = [](Session& r) { r.Open(IRModeWrite); };
-    s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
-    s.resultOk = WorkResult(Swallowed::Truncate);
-    s.undone = true;
-    Sweep(s);
-}
-
-// A compaction whose journal points at moved bytes, and the open that undoes one cut short
-// before its commit: an undo stopped anywhere and begun again must not copy bytes that it
-// already put back.
-TEST_F(FaultSweep, CompactWithLongMoves) {
+    Sweep(Compacting("compact", main));
     const Start start = BuildLongMoves();
+    Sweep(Compacting("compact with long moves", start));
     Bytes journal;
     const Start cutShort = CompactionCutShort(start, journal);
 #ifndef _WIN32  // the compaction cut short dies in a forked child
     ASSERT_FALSE(journal.empty());
 #endif
-    for (const bool undoing : {false, true}) {
-        if (undoing && journal.empty()) continue;
-        Scenario s;
-        s.name = undoing ? "open undoing a compaction with long moves" : "compact with long moves";
-        s.start = undoing ? &cutShort : &start;
-        if (undoing) {
-            s.act = [](Session& r) { return r.Open(IRModeWrite); };
-            s.resultOk = [](FaultCall, uint32_t, bool fired, bool, int32_t status) {
-                return status == IROpenOk || (fired && status != IROpenOk);
-            };
-        } else {
-            s.setup = [](Session& r) { r.Open(IRModeWrite); };
-            s.act = [](Session& r) { return IRCompactLibrary(r.handle); };
-            s.resultOk = WorkResult(Swallowed::Truncate);
-            s.undone = true;
-        }
-        Sweep(s);
-    }
+    if (journal.empty()) return;
+    Scenario s = On("open undoing a compaction with long moves", &cutShort);
+    s.act = [](Session& r) { return r.Open(IRModeWrite); };
+    s.resultOk = [](FaultCall, uint32_t, bool fired, bool, int32_t status) { return status == IROpenOk || fired; };
+    Sweep(s);
 }
 
 TEST_F(FaultSweep, CloseSavingTheIndex) {
     const Start main = BuildMain();
     const Bytes record = rl::MakeRecord("Sharp", "Sat", "S-3", 44, {70});
-    Scenario s;
-    s.name = "close saving the index";
-    s.start = &main;
-    s.touched = rl::KeyOfRecord(record);
-    s.after = rl::FetchImageOf(record);
+    Scenario s = On("close saving the index", &main, record);
     s.setup = [record](Session& r) {
         r.Open(IRModeWrite);
         rl::WriteRecord(r.handle, record);

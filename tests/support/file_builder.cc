@@ -111,25 +111,6 @@ Bytes Slice(const Bytes& file, size_t offset, size_t length) {
                  file.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
-std::vector<format::IndexEntry> IndexRunAt(const Bytes& file, uint32_t offset, uint32_t count) {
-    std::vector<format::IndexEntry> run;
-    for (uint32_t i = 0; i < count; ++i) {
-        const Bytes block = Slice(file, offset + i * format::kIndexEntrySize, format::kIndexEntrySize);
-        if (!format::Verify(format::BlockKind::Index, block)) {
-            ADD_FAILURE() << "index entry " << i << " at " << offset << " does not verify";
-            break;
-        }
-        run.push_back(format::DecodeIndexEntry(std::span<const uint8_t, format::kIndexEntrySize>(
-            block.data(), format::kIndexEntrySize)));
-    }
-    return run;
-}
-
-std::vector<format::IndexEntry> IndexRunOf(const Bytes& file) {
-    const format::LibraryHeader h = DecodeHeaderOf(file);
-    return IndexRunAt(file, h.dataEnd, h.recordCount);
-}
-
 std::string KeyOf(const format::IndexEntry& e) {
     return std::string(e.manufacturer.data()) + "/" + e.type.data() + "/" + e.model.data() +
            "@" + std::to_string(e.recordOffset);

@@ -54,10 +54,6 @@ private:
 Bytes SealedHeader(const format::LibraryHeader& header);
 
 Bytes Slice(const Bytes& file, size_t offset, size_t length);
-// The `count` index entries stored at `offset`; a block that does not verify fails the test.
-std::vector<format::IndexEntry> IndexRunAt(const Bytes& file, uint32_t offset, uint32_t count);
-// The run that the header of `file` describes (recordCount entries at dataEnd).
-std::vector<format::IndexEntry> IndexRunOf(const Bytes& file);
 
 // "manufacturer/type/model@offset" for every model of a tree, or of a run, in order.
 std::vector<std::string> KeysOf(const index::CatalogueIndex& tree);

@@ -1,7 +1,7 @@
 // What the reliability checks share: record images built from a seed, reading a library's
 // whole contents through the exports, and judging a file after a failure or a crash by one
 // rule (opens clean, or recovers for writing; nothing lost). No GoogleTest here: the
-// torture test and the fuzzers link it as well as the test suite.
+// fuzzers link it as well as the test suite.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +60,9 @@ struct Library {
 // "live/tv/l1".."l4", so that one more deletion compacts the file. Dirty: the main library
 // with "sony/tv/kv-9" written and the handle never closed.
 inline constexpr uint16_t kSmallExtraSpace = 16;
+// Any other: `records` written in turn with `extraSpace`, then the keys `deleted` removed.
+Library BuildLibrary(const std::string& path, uint16_t extraSpace, const std::vector<Bytes>& records,
+                     const std::vector<std::string>& deleted);
 Library MakeMainLibrary(const std::string& path);
 Library MakeNearlyFullLibrary(const std::string& path);
 Library MakeDirtyLibrary(const std::string& path, const Library& main);
@@ -84,22 +87,19 @@ struct Expectation {
     Contents before;
     std::string touched;  // key of the record written or deleted; empty for none
     Bytes after;          // the touched record's fetch image once written; empty for a delete
-    // Also compact a file that opened clean, and check that nothing changes: damage that
-    // only a later compaction would trip over shows up here.
-    bool compactClean = true;
 };
 
 struct Verdict {
     Outcome outcome = Outcome::Unrecoverable;
     TouchedState touched = TouchedState::None;
-    uint32_t readOnlyStatus = 0;  // status of the first read-only open
     std::string lost;    // non-empty: a record the operation did not touch was lost or changed
     std::string latent;  // non-empty: opened clean, but a later compaction failed or changed it
 };
 
 // Opens `path` read-only, as a new process would; when that is refused because the file
 // is dirty or has a hot journal, opens it for writing (the undo and the repair) and reads
-// it again. Changes the file.
+// it again. A file that opened clean is compacted and must hold the same: damage that only
+// a later compaction would trip over shows up there. Changes the file.
 Verdict Examine(const std::string& path, const Expectation& expectation);
 
 // What breaks the rule that every failed or interrupted call is judged by: the next open

@@ -129,17 +129,6 @@ format::LibraryHeader DecodeHeaderOf(const Bytes& file) {
     return format::DecodeLibraryHeader(bytes);
 }
 
-std::vector<std::string> NamesOf(const NameList* list) {
-    std::vector<std::string> names;
-    if (list == nullptr) return names;
-    const auto* p = reinterpret_cast<const uint8_t*>(list);
-    const uint16_t count = format::Load16(p);
-    for (uint16_t i = 0; i < count; ++i) {
-        names.emplace_back(reinterpret_cast<const char*>(p + IR_NAMELIST_NAMES_OFFSET + IR_NAME_FIELD_SIZE * i));
-    }
-    return names;
-}
-
 std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
                                 const std::string& type, const std::string& model) {
     const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
@@ -149,16 +138,6 @@ std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacture
     Bytes bytes(p, p + format::Load16(p));
     IRFreeRemoteRecord(record);
     return bytes;
-}
-
-int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
-                    const std::string& model) {
-    const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
-    return IRDeleteRemoteRecord(h, m.data(), t.data(), mo.data());
-}
-
-int32_t WriteBytes(LibraryHandle* h, const Bytes& record) {
-    return IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data()));
 }
 
 std::vector<LibraryHandle*> Registry() {

@@ -43,16 +43,11 @@ Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
 Entry MakeEntry(uint32_t seed, uint16_t length);
 
 format::LibraryHeader DecodeHeaderOf(const Bytes& file);
-// Names of a NameList block, and its byte length.
-std::vector<std::string> NamesOf(const NameList* list);
 
 // The calls by name, each name passed as its own 21-byte field as callers pass them; a
 // fetched record is copied (usedSize bytes) and released.
 std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacturer,
                                 const std::string& type, const std::string& model);
-int32_t DeleteNamed(LibraryHandle* h, const std::string& manufacturer, const std::string& type,
-                    const std::string& model);
-int32_t WriteBytes(LibraryHandle* h, const Bytes& record);
 
 // Base fixture: a temp dir, clean fault and UI state, a known current cursor, and a check
 // after every test that no library handle is left open.
