@@ -150,32 +150,21 @@ void Touching(JournalState& s, uint32_t offset) {
 // Where the original bytes of a gap come from.
 enum class Source { File, Given, Zeros };
 
-// The first relocation that ends after `at` (movedCount when none does).
-uint32_t RelocationAfter(const JournalState& s, uint32_t at) {
-    uint32_t low = 0, high = s.movedCount;
-    while (low < high) {
-        const uint32_t mid = low + (high - low) / 2;
-        if (s.moved[mid].end <= at) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    return low;
+// The first of `count` sorted, disjoint ranges that ends after `at` (`count` when none does).
+template <typename Range>
+uint32_t FirstEndingAfter(const Range* ranges, uint32_t count, uint32_t at) {
+    const auto* first =
+        std::partition_point(ranges, ranges + count, [at](const Range& r) { return r.end <= at; });
+    return static_cast<uint32_t>(first - ranges);
 }
+
+// The first relocation that ends after `at` (movedCount when none does).
+uint32_t RelocationAfter(const JournalState& s, uint32_t at) { return FirstEndingAfter(s.moved, s.movedCount, at); }
 
 // Whether any byte of [begin, end) is covered: the call may have written it.
 bool IsCovered(const JournalState& s, uint32_t begin, uint32_t end) {
-    uint32_t low = 0, high = s.coveredCount;
-    while (low < high) {
-        const uint32_t mid = low + (high - low) / 2;
-        if (s.covered[mid].end <= begin) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    return low < s.coveredCount && s.covered[low].begin < end;
+    const uint32_t i = FirstEndingAfter(s.covered, s.coveredCount, begin);
+    return i < s.coveredCount && s.covered[i].begin < end;
 }
 
 // Copies the original bytes of [begin, end) that the journal does not hold yet. `given`
