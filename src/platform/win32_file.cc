@@ -1,6 +1,8 @@
 // Files on Windows: the C runtime's low-level I/O on integer descriptors. The share mode of
 // _sopen is what keeps a writer alone with its file, between two opens in one process as
 // between processes: readers deny writers, writers and creators deny everybody.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -76,9 +78,15 @@ int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
     if (fault == FaultEffect::Fail || fault == FaultEffect::Crash) return -1;
     if (fault == FaultEffect::Short) count /= 2;
     if (offset > 0x7FFFFFFFu) return -1;
-    const long target = static_cast<long>(offset);
-    if (::_lseek(fd, target, SEEK_SET) != target) return -1;
-    return ::_read(fd, buffer, count);
+    // One read at the offset, not a seek then a read: threads that share a read-only handle
+    // would otherwise move each other's file pointer between the two.
+    const HANDLE file = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    OVERLAPPED at{};
+    at.Offset = offset;
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer, count, &got, &at)) return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return static_cast<int32_t>(got);
 }
 
 int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count) {
