@@ -34,6 +34,22 @@ int OpenLocked(const char* path, int flags, int lockKind) {
     return fd;
 }
 
+// The loop both writes share: `put(done)` writes on from byte `done` and returns what the
+// system call did; a crash or torn-write fault ends the process once the bytes are out.
+template <typename Put>
+int32_t WriteAll(FaultEffect fault, uint32_t count, Put put) {
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = put(done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
+    if (done == 0 && count > 0) return -1;
+    return static_cast<int32_t>(done);
+}
+
 }  // namespace
 
 int OpenRead(const char* path) { return OpenLocked(path, O_RDONLY, LOCK_SH); }
@@ -68,16 +84,7 @@ int32_t WriteBytes(int fd, const void* buffer, uint32_t count) {
     if (fault == FaultEffect::Fail) return -1;
     if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     const auto* p = static_cast<const char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, p + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
-    if (done == 0 && count > 0) return -1;
-    return static_cast<int32_t>(done);
+    return WriteAll(fault, count, [&](uint32_t done) { return ::write(fd, p + done, count - done); });
 }
 
 int32_t ReadBytesAt(int fd, uint32_t offset, void* buffer, uint32_t count) {
@@ -98,16 +105,9 @@ int32_t WriteBytesAt(int fd, uint32_t offset, const void* buffer, uint32_t count
     if (fault == FaultEffect::Short || fault == FaultEffect::Torn) count /= 2;
     if (offset > 0x7FFFFFFFu) return -1;
     const auto* p = static_cast<const char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(fd, p + done, count - done, static_cast<off_t>(offset) + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (fault == FaultEffect::Crash || fault == FaultEffect::Torn) _exit(kCrashExitStatus);
-    if (done == 0 && count > 0) return -1;
-    return static_cast<int32_t>(done);
+    return WriteAll(fault, count, [&](uint32_t done) {
+        return ::pwrite(fd, p + done, count - done, static_cast<off_t>(offset) + done);
+    });
 }
 
 bool SeekTo(int fd, uint32_t offset) {
