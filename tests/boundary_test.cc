@@ -25,13 +25,11 @@ std::shared_ptr<char[]> Exact(const std::string& bytes) {
     std::memcpy(block.get(), bytes.data(), bytes.size());
     return block;
 }
-std::shared_ptr<char[]> Field(const std::string& name) {
-    return Exact(name + std::string(IR_NAME_FIELD_SIZE - name.size(), '\0'));
-}
+std::shared_ptr<char[]> Field(const std::string& name) { return Exact(name + std::string(21 - name.size(), '\0')); }
+std::shared_ptr<char[]> Record(const Bytes& record) { return Exact(std::string(record.begin(), record.end())); }
 const RemoteRecord* AsRecord(const std::shared_ptr<char[]>& bytes) {
     return reinterpret_cast<const RemoteRecord*>(bytes.get());
 }
-std::shared_ptr<char[]> Record(const Bytes& record) { return Exact(std::string(record.begin(), record.end())); }
 
 const std::string kLong = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, a stored name
 
@@ -43,7 +41,7 @@ struct Row {
     bool busy = false;  // the call shows the busy cursor
 };
 
-class Boundary : public LibraryTest {};
+using Boundary = LibraryTest;
 
 TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     const std::string path = Path("b.lib");
@@ -91,11 +89,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         {"null handle: write", 0, [&](auto* h) { return IRWriteRemoteRecord(h, AsRecord(fits)); }, 0},
         {"null handle: compact", 0, [](auto* h) { return IRCompactLibrary(h); }, 0},
         {"null handle: close and frees", 0, [](auto* h) {
-             IRCloseLibrary(h);
-             IRFreeManufacturers(nullptr);
-             IRFreeTypes(nullptr);
-             IRFreeModels(nullptr);
-             IRFreeRemoteRecord(nullptr);
+             IRCloseLibrary(h), IRFreeManufacturers(h), IRFreeTypes(h), IRFreeModels(h), IRFreeRemoteRecord(h);
              return 0; }, 0},
         {"null handle: filename", 0, [](auto* h) {
              char buffer[4] = {'a', 'b', 'c', 0};

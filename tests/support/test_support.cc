@@ -18,23 +18,6 @@
 
 namespace varnel32::test {
 
-// std::filesystem rather than POSIX calls, so that the suite builds for Windows as well.
-std::string MakeTempDir() {
-    namespace fs = std::filesystem;
-    std::random_device seed;
-    for (;;) {
-        const fs::path dir = fs::temp_directory_path() / ("varnel32-test-" + std::to_string(seed()));
-        std::error_code error;
-        if (fs::create_directory(dir, error)) return dir.generic_string();
-        if (error) std::abort();
-    }
-}
-
-void RemoveTree(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
 #ifdef _WIN32
 // Windows refuses any other open of a file that a writer holds (its share mode denies
 // reading), so a file that a handle of this process holds is read through the handle's own
@@ -165,8 +148,15 @@ static size_t OpenDescriptorCount() {
 static char g_userCursorToken;
 void* const LibraryTest::kUserCursor = &g_userCursorToken;
 
+// A directory of its own for each test; std::filesystem so that the suite builds for Windows.
 void LibraryTest::SetUp() {
-    dir_ = MakeTempDir();
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (std::error_code error; dir_.empty() && !error;) {
+        const fs::path dir = fs::temp_directory_path() / ("varnel32-test-" + std::to_string(seed()));
+        if (fs::create_directory(dir, error)) dir_ = dir.generic_string();
+    }
+    ASSERT_FALSE(dir_.empty());
     descriptors_ = OpenDescriptorCount();
     platform::testing::ClearFaults();
     platform::testing::ClearUiEvents();
@@ -178,13 +168,13 @@ void LibraryTest::TearDown() {
     EXPECT_EQ(platform::testing::CurrentCursor(), kUserCursor) << "a call left the busy cursor up";
     EXPECT_EQ(OpenHandleCount(), 0u) << "a test left a library handle open";
     EXPECT_EQ(OpenDescriptorCount(), descriptors_) << "a file descriptor was left open";
-    RemoveTree(dir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
 }
 
 LibraryHandle* LibraryTest::Open(const std::string& path, uint32_t mode, uint32_t* status) {
     uint32_t local = 99;
-    LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, status ? status : &local);
-    return h;
+    return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, status ? status : &local);
 }
 
 LibraryHandle* LibraryTest::CreateAndOpen(const std::string& name, uint32_t mode) {
@@ -194,10 +184,6 @@ LibraryHandle* LibraryTest::CreateAndOpen(const std::string& name, uint32_t mode
     EXPECT_NE(h, nullptr);
     EXPECT_EQ(status, IROpenOk);
     return h;
-}
-
-void LibraryTest::Put(LibraryHandle* h, const Bytes& record) {
-    ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 1);
 }
 
 }  // namespace varnel32::test
