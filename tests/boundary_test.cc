@@ -25,7 +25,9 @@ std::shared_ptr<char[]> Exact(const std::string& bytes) {
     std::memcpy(block.get(), bytes.data(), bytes.size());
     return block;
 }
-std::shared_ptr<char[]> Field(const std::string& name) { return Exact(name + std::string(21 - name.size(), '\0')); }
+std::shared_ptr<char[]> Field(const std::string& name) {
+    return Exact(name + std::string(IR_NAME_FIELD_SIZE - name.size(), '\0'));
+}
 std::shared_ptr<char[]> Record(const Bytes& record) { return Exact(std::string(record.begin(), record.end())); }
 const RemoteRecord* AsRecord(const std::shared_ptr<char[]>& bytes) {
     return reinterpret_cast<const RemoteRecord*>(bytes.get());
@@ -45,12 +47,9 @@ using Boundary = LibraryTest;
 
 TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     const std::string path = Path("b.lib");
-    ASSERT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
-    LibraryHandle* w = Open(path, IRModeWrite);
-    ASSERT_TRUE(rl::WriteRecord(w, rl::MakeRecord(kLong, kLong, kLong, 1, {10})));
-    ASSERT_TRUE(rl::WriteRecord(w, rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})));
-    IRCloseLibrary(w);
-    const Bytes file = rl::ReadFile(path);
+    const Bytes file =
+        rl::BuildLibrary(path, 1024, {rl::MakeRecord(kLong, kLong, kLong, 1, {10}), rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})}, {}).file;
+    ASSERT_FALSE(file.empty());
 
     const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1"), good = Field(kLong);
     // Twenty-one characters and no zero: the first twenty match the stored record, so a
@@ -62,10 +61,8 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     // 1364 empty entries: 79 + 1364 * 48 = 65551 bytes, beyond 65535.
     const auto many = Record(rl::MakeRecord("Big", "TV", "many", 1, std::vector<uint16_t>(1364, 0)));
     // One entry whose length alone is beyond: only its head is handed over.
-    Bytes hugeBytes = rl::MakeRecord("Big", "TV", "huge", 2, {});
-    format::Store16(hugeBytes.data() + 2, 1);
-    hugeBytes.resize(hugeBytes.size() + 40, 0);
-    format::Store16(hugeBytes.data() + 67 + 3, 0xFFFF);
+    Bytes hugeBytes = rl::MakeRecord("Big", "TV", "huge", 2, {0});
+    format::Store16(hugeBytes.data() + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_DATA_LENGTH_OFFSET, 0xFFFF);
     const auto huge = Record(hugeBytes);
     // Exactly 65535 bytes: it fits with no extra space, not with one byte of it.
     const Bytes largestBytes = rl::MakeRecord("Big", "TV", "largest", 3, {65535 - 79 - 48});
@@ -89,7 +86,8 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         {"null handle: write", 0, [&](auto* h) { return IRWriteRemoteRecord(h, AsRecord(fits)); }, 0},
         {"null handle: compact", 0, [](auto* h) { return IRCompactLibrary(h); }, 0},
         {"null handle: close and frees", 0, [](auto* h) {
-             IRCloseLibrary(h), IRFreeManufacturers(h), IRFreeTypes(h), IRFreeModels(h), IRFreeRemoteRecord(h);
+             IRCloseLibrary(h);
+             IRFreeManufacturers(nullptr), IRFreeTypes(nullptr), IRFreeModels(nullptr), IRFreeRemoteRecord(nullptr);
              return 0; }, 0},
         {"null handle: filename", 0, [](auto* h) {
              char buffer[4] = {'a', 'b', 'c', 0};
@@ -118,7 +116,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     }
     for (int bad = 0; bad < 3; ++bad) {
         Bytes record = rl::MakeRecord(kLong, kLong, kLong, 9, {3});
-        std::memset(record.data() + 4 + 21 * bad, 'U', IR_NAME_FIELD_SIZE);
+        std::memset(record.data() + IR_RECORD_MANUFACTURER_OFFSET + IR_NAME_FIELD_SIZE * bad, 'U', IR_NAME_FIELD_SIZE);
         rows.push_back({"write, unterminated name " + std::to_string(bad), W,
                         [r = Record(record)](auto* h) { return IRWriteRemoteRecord(h, AsRecord(r)); }, 0, true});
     }

@@ -40,14 +40,12 @@ const std::string kRecoveryFailed = "load wait " + kPrompt + " beep:16 " + Box(1
 struct Row {
     std::string what;
     Bytes file;  // written as x.lib
-    uint32_t mode;
-    uint32_t status;
+    uint32_t mode, status;
     std::string trace = kBusyOnly;
     uint32_t options = 0;
     int32_t level = 0;
     const char* path = "x.lib";  // relative to the test's folder; null passes a null path
-    Bytes journal = {};          // beside the file when not empty
-    Bytes after = {};            // when not empty: the file once the handle closed
+    Bytes journal = {}, after = {};  // beside the file; the file once the handle closed (when not empty)
 };
 
 class Open : public LibraryTest {
@@ -189,16 +187,10 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
 #endif
     // Kind requirements test their own bits, before write protection (bit 0).
     for (uint32_t kind = 2; kind <= 9; ++kind) {
-        for (uint32_t access : {R, W}) {
-            for (uint32_t require : {0u, Inf, K8, Inf | K8}) {
-                const bool kindOk = (!(require & Inf) || (kind & IRKindInfrared)) &&
-                                    (!(require & K8) || (kind & IRKind8));
-                const uint32_t expected = !kindOk                             ? IROpenWrongKind
-                                          : ((kind & 1) != 0 && access == W) ? IROpenWriteProtected
-                                                                              : IROpenOk;
-                rows.push_back({"kind " + std::to_string(kind) + " mode " + std::to_string(access | require),
-                                crafted(kind), access | require, expected});
-            }
+        for (uint32_t mode : {R, W, R | Inf, W | Inf, R | K8, W | K8, R | Inf | K8, W | Inf | K8}) {
+            const bool kindOk = (!(mode & Inf) || (kind & IRKindInfrared)) && (!(mode & K8) || (kind & IRKind8));
+            const uint32_t expected = !kindOk ? IROpenWrongKind : (kind & 1) && (mode & W) ? IROpenWriteProtected : IROpenOk;
+            rows.push_back({"kind " + std::to_string(kind) + " mode " + std::to_string(mode), crafted(kind), mode, expected});
         }
     }
 

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# What users do with the library: install it into a temporary prefix, build a program
-# against it once through find_package and once through pkg-config, run both through a
-# create/open/write/fetch/close cycle; check that the installed irlib starts and that its man
-# page covers every command and option; then build the .deb and check that it holds the
-# same files and depends on what the binaries link.
+# What users do with the library: install it into a temporary prefix, build the plain-C test
+# against it through find_package and through pkg-config and run both; check that the installed
+# irlib starts and its man page covers every command and option; build the .deb and check that it
+# holds the same files and depends on what the binaries link.
 # Usage: check_package.sh BUILD SOURCE CMAKE CPACK LIBDIR CC CONFIG VERSION
 set -euo pipefail
 build=$1 source=$2 cmake=$3 cpack=$4 libdir=$5 cc=$6 config=$7 version=$8
@@ -19,10 +18,7 @@ config=$(printf '%s' "${config:-noconfig}" | tr '[:upper:]' '[:lower:]')
 sed -e "s|@LIBDIR@|$libdir|" -e "s|@CONFIG@|$config|" "$source/tests/package/installed_files.txt" \
   | sort > "$work/expected"
 compare_files() {  # what, actual list
-  if ! sort "$2" | diff "$work/expected" - > "$work/diff"; then
-    fail "$1 differs from the expected list (< missing, > unexpected):"
-    cat "$work/diff"
-  fi
+  sort "$2" | diff "$work/expected" - > "$work/diff" || { fail "$1 differs (< missing, > extra):"; cat "$work/diff"; }
 }
 
 quiet "$cmake" --install "$build" --prefix "$prefix"
@@ -82,16 +78,13 @@ fi
 if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
   if quiet "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb"; then
     deb=$work/deb/varnel32_${version}_$(dpkg --print-architecture).deb
-    if [ -f "$deb" ]; then
-      dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
-      compare_files "the .deb" "$work/packaged"
-      depends=$(dpkg-deb -f "$deb" Depends)
-      for d in libc6 libstdc++6; do
-        grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
-      done
-    else
-      fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
-    fi
+    [ -f "$deb" ] || fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
+    compare_files "the .deb" "$work/packaged"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for d in libc6 libstdc++6; do
+      grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
+    done
   else
     fail "cpack"
   fi
