@@ -46,9 +46,9 @@ struct Row {
 using Boundary = LibraryTest;
 
 TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
-    const std::string path = Path("b.lib");
-    const Bytes file =
-        rl::BuildLibrary(path, 1024, {rl::MakeRecord(kLong, kLong, kLong, 1, {10}), rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})}, {}).file;
+    const std::string path = Path("b.lib"), beside = Path("new.lib");
+    const Bytes file = rl::BuildLibrary(path, 1024, {rl::MakeRecord(kLong, kLong, kLong, 1, {10}),
+                                                     rl::MakeRecord("Sony", "TV", "KV-1", 2, {4, 4})}, {}).file;
     ASSERT_FALSE(file.empty());
 
     const auto m = Field("Sony"), t = Field("TV"), mo = Field("KV-1"), good = Field(kLong);
@@ -71,7 +71,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
 
     std::vector<Row> rows = {
         {"create, null path", 0, [](auto*) { return IRCreateLibrary(0, nullptr, 0); }, 0, true},
-        {"open, null status", 0, [&](auto*) { return IROpenLibrary(0, nullptr, path.c_str(), W, 0, nullptr) != nullptr; }, 0, true},
+        {"open, null status", 0, [&](auto*) { return !!IROpenLibrary(0, nullptr, path.c_str(), W, 0, nullptr); }, 0, true},
         {"filename, null buffer", W, [](auto* h) { return IRGetFilenameFromHandle(h, nullptr); }, 0},
         {"types, null maker", W, [](auto* h) { return IRFindAllTypes(h, nullptr) != nullptr; }, 0},
         {"models, null maker", W, [](auto* h) { return IRFindAllModels(h, nullptr, "TV") != nullptr; }, 0},
@@ -95,23 +95,19 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     };
     // The three calls on names, with each name missing or unterminated in turn, and with a
     // null handle.
-    const std::pair<const char*, std::function<int64_t(LibraryHandle*, const char*, const char*, const char*)>>
-        named[] = {
-            {"exists", [](auto* h, auto* a, auto* b, auto* c) { return IRDoesRemoteRecordExist(h, a, b, c); }},
-            {"fetch", [](auto* h, auto* a, auto* b, auto* c) { return IRFetchRemoteRecord(h, a, b, c) != nullptr; }},
-            {"delete", [](auto* h, auto* a, auto* b, auto* c) { return IRDeleteRemoteRecord(h, a, b, c); }},
-        };
-    for (const auto& n : named) {
-        const auto& call = n.second;
-        const std::string name = n.first;
+    using NamedCall = std::function<int64_t(LibraryHandle*, const char*, const char*, const char*)>;
+    const std::pair<std::string, NamedCall> named[] = {
+        {"exists", [](auto* h, auto* a, auto* b, auto* c) { return IRDoesRemoteRecordExist(h, a, b, c); }},
+        {"fetch", [](auto* h, auto* a, auto* b, auto* c) { return IRFetchRemoteRecord(h, a, b, c) != nullptr; }},
+        {"delete", [](auto* h, auto* a, auto* b, auto* c) { return IRDeleteRemoteRecord(h, a, b, c); }},
+    };
+    for (const auto& [name, call] : named) {
         rows.push_back({name + ", null handle", 0, [&](auto* h) { return call(h, m.get(), t.get(), mo.get()); }, 0});
-        for (int bad = 0; bad < 3; ++bad) {
-            rows.push_back({name + ", null name " + std::to_string(bad), W, [&, bad](auto* h) {
-                                return call(h, bad == 0 ? nullptr : m.get(), bad == 1 ? nullptr : t.get(),
-                                            bad == 2 ? nullptr : mo.get()); }, 0});
-            rows.push_back({name + ", unterminated name " + std::to_string(bad), W, [&, bad](auto* h) {
-                                return call(h, bad == 0 ? open.get() : good.get(), bad == 1 ? open.get() : good.get(),
-                                            bad == 2 ? open.get() : good.get()); }, 0});
+        for (int bad = 0; bad < 6; ++bad) {  // each name null, then each one unterminated
+            rows.push_back({name + ", bad name " + std::to_string(bad), W, [&, bad](auto* h) {
+                                const char* f[3] = {good.get(), good.get(), good.get()};
+                                f[bad % 3] = bad < 3 ? nullptr : open.get();
+                                return call(h, f[0], f[1], f[2]); }, 0});
         }
     }
     for (int bad = 0; bad < 3; ++bad) {
@@ -123,7 +119,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     // Levels above 1 create nothing, over a file or beside it.
     for (int32_t level : {2, 3, INT_MAX}) {
         rows.push_back({"create, level " + std::to_string(level), 0, [&, level](auto*) {
-                            return IRCreateLibrary(level, path.c_str(), 0) + IRCreateLibrary(level, Path("new.lib").c_str(), 0); },
+                            return IRCreateLibrary(level, path.c_str(), 0) + IRCreateLibrary(level, beside.c_str(), 0); },
                         0, true});
     }
     // A handle that may not write refuses every change: read-only before anything, the
@@ -137,22 +133,18 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         }
         rows.push_back({"delete on mode " + std::to_string(mode), mode,
                         [&](auto* h) { return IRDeleteRemoteRecord(h, m.get(), t.get(), mo.get()); }, 0, busy});
-        rows.push_back({"compact on mode " + std::to_string(mode), mode, [](auto* h) { return IRCompactLibrary(h); }, 0, busy});
+        rows.push_back({"compact on mode " + std::to_string(mode), mode, IRCompactLibrary, 0, busy});
     }
     // IRWriteRemoteRecord has no size argument: a record that claims more than the format
     // holds must be found before the call reads past the entries it counted.
     const auto withExtra = [](uint32_t extra, const std::shared_ptr<char[]>& r) {
-        return [extra, r](LibraryHandle* h) {
-            IRSetExtraSpaceAmount(h, extra);
-            return IRWriteRemoteRecord(h, AsRecord(r));
-        };
+        return [=](LibraryHandle* h) { return IRSetExtraSpaceAmount(h, extra) * IRWriteRemoteRecord(h, AsRecord(r)); };
     };
     rows.push_back({"write, 1364 entries", W, withExtra(0, many), 0, true});
     rows.push_back({"write, an entry of 65535 bytes", W, withExtra(0, huge), 0, true});
     rows.push_back({"write, 65535 bytes and extra space", W, withExtra(1, largest), 0, true});
-    rows.push_back({"extra space keeps the low 16 bits", W, [](auto* h) {
-                        IRSetExtraSpaceAmount(h, 0x12345);
-                        return IRGetExtraSpaceAmount(h); }, 0x2345});
+    rows.push_back({"extra space keeps the low 16 bits", W,
+                    [](auto* h) { return IRSetExtraSpaceAmount(h, 0x12345) * IRGetExtraSpaceAmount(h); }, 0x2345});
 
     for (const Row& c : rows) {
         SCOPED_TRACE(c.what);
@@ -165,7 +157,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         IRCloseLibrary(h);
         EXPECT_TRUE(rl::ReadFile(path) == file) << "the file changed";
         EXPECT_FALSE(FileExists(path + "-journal"));
-        EXPECT_FALSE(FileExists(Path("new.lib")));
+        EXPECT_FALSE(FileExists(beside));
         EXPECT_EQ(OpenHandleCount(), 0u);
     }
     // The record that the last rows refused is stored once the extra space allows it, and
@@ -175,7 +167,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     EXPECT_EQ(IRWriteRemoteRecord(h, AsRecord(largest)), 1);
     IRCloseLibrary(h);
     EXPECT_EQ(rl::ContentsOf(path).at("big/tv/largest"), rl::FetchImageOf(largestBytes));
-    for (int32_t level : {-1, INT_MIN}) EXPECT_EQ(IRCreateLibrary(level, Path("new.lib").c_str(), 0), 1);
+    for (int32_t level : {-1, INT_MIN}) EXPECT_EQ(IRCreateLibrary(level, beside.c_str(), 0), 1);
 }
 
 }  // namespace

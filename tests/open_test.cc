@@ -25,14 +25,15 @@ constexpr uint32_t R = IRModeReadOnly, W = IRModeWrite, RW = IRModeReadOnly | IR
 constexpr uint32_t Inf = IRModeRequireInfrared, K8 = IRModeRequireKind8;
 
 std::string Box(uint32_t style, const std::string& text) {
-    return "box:" + std::to_string(reinterpret_cast<uintptr_t>(kOwner)) + ":Error:" + std::to_string(style) + ":" + text;
+    return "box:" + std::to_string(uintptr_t(kOwner)) + ":Error:" + std::to_string(style) + ":" + text;
 }
 // A call that showed only its busy cursor: the wait cursor loaded, set, and the caller's put back.
 const std::string kBusyOnly = "load wait user";
 const std::string kRefusal =
     "load wait beep:16 " +
     Box(48, "Infrared library file was not closed properly... Open file in the Quorvik to repair.") + " user";
-const std::string kPrompt = "beep:48 " + Box(48, "Library file was not closed properly... Click OK to attempt recovery");
+const std::string kPrompt =
+    "beep:48 " + Box(48, "Library file was not closed properly... Click OK to attempt recovery");
 const std::string kRecovered = "load wait " + kPrompt + " user";
 const std::string kRecoveryFailed = "load wait " + kPrompt + " beep:16 " + Box(16, "Recovery Failed!") + " user";
 
@@ -112,16 +113,12 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
         return Resealed(good, 0, h);
     };
     const auto cut = [](const Bytes& file, size_t size) { return Bytes(file.begin(), file.begin() + size); };
-    Bytes badMagic = good, badCrc = good;
-    badMagic[3] ^= 0x40;
-    badCrc[100] ^= 1;
+    const auto flip = [](Bytes file, size_t at, uint8_t bits) { return file[at] ^= bits, file; };
     // Files that fail several header tests report the first of length, magic, crc, kind,
     // write protection, dirty; a later test would give another status or show a message.
-    format::LibraryHeader worst{.kind = IRKindCommand | IRKindWriteProtected, .dirty = 1};
-    worst.recordCount = 3;  // a repair would fail, and show it
-    const Bytes worstFile = SealedHeader(worst);
-    Bytes worstBadCrc = worstFile;
-    worstBadCrc[100] ^= 1;
+    // A repair of the worst would fail (it counts records it lacks), and show it.
+    const format::LibraryHeader worst{.recordCount = 3, .kind = IRKindCommand | IRKindWriteProtected, .dirty = 1};
+    const Bytes worstFile = SealedHeader(worst), worstBadCrc = flip(worstFile, 100, 1);
     format::LibraryHeader wrongMagic = worst;
     wrongMagic.magic ^= 1;  // sealed, so only the magic is wrong
     // A writer that never closed: its stored index lacks the record it wrote last.
@@ -143,8 +140,8 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
         {"empty", {}, R, IROpenBadLibrary},
         {"one byte short", cut(good, 1569), W, IROpenBadLibrary},
         {"not a library", Bytes(1570, 0xAA), R, IROpenBadLibrary},
-        {"bad magic", badMagic, W, IROpenBadLibrary},
-        {"bad crc", badCrc, R, IROpenBadLibrary},
+        {"bad magic", flip(good, 3, 0x40), W, IROpenBadLibrary},
+        {"bad crc", flip(good, 100, 1), R, IROpenBadLibrary},
         {"length+magic+crc", cut(SealedHeader(wrongMagic), 1000), R, IROpenBadLibrary},
         {"magic+kind+dirty", SealedHeader(wrongMagic), R | Inf, IROpenBadLibrary},
         {"crc+kind", worstBadCrc, R | Inf, IROpenBadLibrary},
@@ -189,15 +186,16 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
     for (uint32_t kind = 2; kind <= 9; ++kind) {
         for (uint32_t mode : {R, W, R | Inf, W | Inf, R | K8, W | K8, R | Inf | K8, W | Inf | K8}) {
             const bool kindOk = (!(mode & Inf) || (kind & IRKindInfrared)) && (!(mode & K8) || (kind & IRKind8));
-            const uint32_t expected = !kindOk ? IROpenWrongKind : (kind & 1) && (mode & W) ? IROpenWriteProtected : IROpenOk;
-            rows.push_back({"kind " + std::to_string(kind) + " mode " + std::to_string(mode), crafted(kind), mode, expected});
+            const bool protectedWrite = (kind & IRKindWriteProtected) && (mode & W);
+            rows.push_back({"kind " + std::to_string(kind) + " mode " + std::to_string(mode), crafted(kind), mode,
+                            !kindOk ? IROpenWrongKind : protectedWrite ? IROpenWriteProtected : IROpenOk});
         }
     }
 
     const std::string x = Path("x.lib");
     for (const Row& c : rows) {
         SCOPED_TRACE(c.what);
-        WriteFile(x, c.file);
+        ASSERT_TRUE(rl::WriteFile(x, c.file)) << "the last open left the file held";
         ::unlink((x + "-journal").c_str());
         if (!c.journal.empty()) WriteFile(x + "-journal", c.journal);
         const std::string path = c.path == nullptr ? "" : Path(c.path);
@@ -208,13 +206,10 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
         EXPECT_EQ(Trace(), c.trace);
         EXPECT_EQ(h != nullptr, c.status == IROpenOk);
         if (h == nullptr) {
-            // A refused open changes nothing, removes no journal and keeps nothing open (the
-            // fixture counts handles, and descriptors where the system lists them).
+            // A refused open changes nothing and removes no journal; the fixture and the next
+            // row's write of the file (where share modes bind) see what it kept open.
             EXPECT_EQ(ReadFile(x), c.file);
             EXPECT_EQ(ReadFile(x + "-journal"), c.journal);
-            const int fd = platform::OpenWrite(x.c_str());
-            EXPECT_NE(fd, platform::kNoFile) << "the refused open left the file open";
-            platform::CloseFile(fd);
             continue;
         }
         EXPECT_EQ(IRIsCommandLibrary(h), (DecodeHeaderOf(ReadFile(x)).kind & IRKindInfrared) ? 0 : 1);
@@ -240,7 +235,8 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
 // 1570, the kind, all else zero), over a library that was there, and a journal left beside
 // that earlier file goes with it.
 TEST_F(Open, CreateWritesExactlyTheEmptyHeaderOfItsKind) {
-    const std::pair<uint32_t, uint32_t> cases[] = {{0, 2}, {1, 3}, {4, 4}, {5, 5}, {8, 8}, {9, 9}, {12, 4}, {13, 5}, {0xFFF2, 2}, {0xFFFF, 5}};
+    const std::pair<uint32_t, uint32_t> cases[] = {{0, 2},  {1, 3},  {4, 4},  {5, 5},      {8, 8},
+                                                   {9, 9},  {12, 4}, {13, 5}, {0xFFF2, 2}, {0xFFFF, 5}};
     const std::string path = Path("a.lib");
     for (const auto& [flags, kind] : cases) {
         SCOPED_TRACE("kindFlags " + std::to_string(flags));
@@ -284,11 +280,7 @@ TEST_F(Open, ReadOnlyOpensShareOneHandlePerPathAndModeWord) {
     for (LibraryHandle* h : all) IRCloseLibrary(h);
     EXPECT_EQ(Registry(), (std::vector<LibraryHandle*>{all[0], all[2]}));
     IRCloseLibrary(all[2]);
-    char buffer[256];
-    EXPECT_EQ(IRGetFilenameFromHandle(all[0], buffer), 1);
-    EXPECT_EQ(std::string(buffer), path);
     IRCloseLibrary(all[0]);
-    EXPECT_TRUE(Registry().empty());
 }
 
 // A writer has its file alone and readers keep writers out, whether the holder and the
