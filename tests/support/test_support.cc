@@ -15,6 +15,7 @@
 #include "format/endian.h"
 #include "library/registry.h"
 #include "platform/platform.h"
+#include "support/reliability.h"
 
 namespace varnel32::test {
 
@@ -37,24 +38,23 @@ static bool ReadThroughHandle(const std::string& path, Bytes& bytes) {
 }
 #endif
 
-// One sized read: the model test reads the whole file several times per step.
+// One sized read (the model test reads the whole file several times per step); the
+// reliability helpers read through this one on Windows, and this through theirs elsewhere.
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
 #ifdef _WIN32
-    Bytes held;
-    if (!in && ReadThroughHandle(path, held)) return held;
-#endif
-    if (!in) return {};
-    Bytes bytes(static_cast<size_t>(in.tellg()));
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    Bytes bytes;
+    if (!in) return ReadThroughHandle(path, bytes), bytes;
+    bytes.resize(static_cast<size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return bytes;
+#else
+    return reliability::ReadFile(path);
+#endif
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+void WriteFile(const std::string& path, const Bytes& bytes) { reliability::WriteFile(path, bytes); }
 
 bool FileExists(const std::string& path) {
     std::error_code ignored;
