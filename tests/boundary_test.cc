@@ -28,9 +28,8 @@ std::shared_ptr<char[]> Exact(const std::string& bytes) {
 std::shared_ptr<char[]> Field(const std::string& name) {
     return Exact(name + std::string(IR_NAME_FIELD_SIZE - name.size(), '\0'));
 }
-std::shared_ptr<char[]> Record(const Bytes& record) { return Exact(std::string(record.begin(), record.end())); }
-const RemoteRecord* AsRecord(const std::shared_ptr<char[]>& bytes) {
-    return reinterpret_cast<const RemoteRecord*>(bytes.get());
+std::shared_ptr<const RemoteRecord> Record(const Bytes& record) {
+    return std::reinterpret_pointer_cast<const RemoteRecord>(Exact(std::string(record.begin(), record.end())));
 }
 
 const std::string kLong = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, a stored name
@@ -83,7 +82,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         {"null handle: makers", 0, [](auto* h) { return IRFindAllManufacturers(h) != nullptr; }, 0},
         {"null handle: types", 0, [](auto* h) { return IRFindAllTypes(h, "Sony") != nullptr; }, 0},
         {"null handle: models", 0, [](auto* h) { return IRFindAllModels(h, "Sony", "TV") != nullptr; }, 0},
-        {"null handle: write", 0, [&](auto* h) { return IRWriteRemoteRecord(h, AsRecord(fits)); }, 0},
+        {"null handle: write", 0, [&](auto* h) { return IRWriteRemoteRecord(h, fits.get()); }, 0},
         {"null handle: compact", 0, [](auto* h) { return IRCompactLibrary(h); }, 0},
         {"null handle: close and frees", 0, [](auto* h) {
              IRCloseLibrary(h);
@@ -114,7 +113,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         Bytes record = rl::MakeRecord(kLong, kLong, kLong, 9, {3});
         std::memset(record.data() + IR_RECORD_MANUFACTURER_OFFSET + IR_NAME_FIELD_SIZE * bad, 'U', IR_NAME_FIELD_SIZE);
         rows.push_back({"write, unterminated name " + std::to_string(bad), W,
-                        [r = Record(record)](auto* h) { return IRWriteRemoteRecord(h, AsRecord(r)); }, 0, true});
+                        [r = Record(record)](auto* h) { return IRWriteRemoteRecord(h, r.get()); }, 0, true});
     }
     // Levels above 1 create nothing, over a file or beside it.
     for (int32_t level : {2, 3, INT_MAX}) {
@@ -129,7 +128,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         const bool busy = mode != R;
         for (const auto* r : {&fits, &moves, &fresh}) {
             rows.push_back({"write on mode " + std::to_string(mode), mode,
-                            [r](auto* h) { return IRWriteRemoteRecord(h, AsRecord(*r)); }, 0, busy});
+                            [r](auto* h) { return IRWriteRemoteRecord(h, r->get()); }, 0, busy});
         }
         rows.push_back({"delete on mode " + std::to_string(mode), mode,
                         [&](auto* h) { return IRDeleteRemoteRecord(h, m.get(), t.get(), mo.get()); }, 0, busy});
@@ -137,8 +136,8 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     }
     // IRWriteRemoteRecord has no size argument: a record that claims more than the format
     // holds must be found before the call reads past the entries it counted.
-    const auto withExtra = [](uint32_t extra, const std::shared_ptr<char[]>& r) {
-        return [=](LibraryHandle* h) { return IRSetExtraSpaceAmount(h, extra) * IRWriteRemoteRecord(h, AsRecord(r)); };
+    const auto withExtra = [](uint32_t extra, const std::shared_ptr<const RemoteRecord>& r) {
+        return [=](LibraryHandle* h) { return IRSetExtraSpaceAmount(h, extra) * IRWriteRemoteRecord(h, r.get()); };
     };
     rows.push_back({"write, 1364 entries", W, withExtra(0, many), 0, true});
     rows.push_back({"write, an entry of 65535 bytes", W, withExtra(0, huge), 0, true});
@@ -164,7 +163,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     // the lowest levels create as well as 0 and 1 do.
     LibraryHandle* h = Open(path, W);
     IRSetExtraSpaceAmount(h, 0);
-    EXPECT_EQ(IRWriteRemoteRecord(h, AsRecord(largest)), 1);
+    EXPECT_EQ(IRWriteRemoteRecord(h, largest.get()), 1);
     IRCloseLibrary(h);
     EXPECT_EQ(rl::ContentsOf(path).at("big/tv/largest"), rl::FetchImageOf(largestBytes));
     for (int32_t level : {-1, INT_MIN}) EXPECT_EQ(IRCreateLibrary(level, beside.c_str(), 0), 1);

@@ -34,27 +34,21 @@ find_package(varnel32 1.0 CONFIG REQUIRED)
 add_executable(consumer "$program")
 target_link_libraries(consumer PRIVATE varnel32::varnel32)
 CMAKE
-if quiet "$cmake" -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" \
-     -DCMAKE_C_COMPILER="$cc" -DCMAKE_PREFIX_PATH="$prefix" &&
-   quiet "$cmake" --build "$work/cmake-consumer/build"; then
-  found=$(sed -n 's/^varnel32_DIR:PATH=//p' "$work/cmake-consumer/build/CMakeCache.txt")
-  [ "$found" = "$prefix/$libdir/cmake/varnel32" ] || fail "find_package took $found"
-  "$work/cmake-consumer/build/consumer" "$work/cmake.vlib" || fail "the find_package consumer"
-else
-  fail "building the find_package consumer"
-fi
+quiet "$cmake" -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_PREFIX_PATH="$prefix" || fail "configuring the find_package consumer"
+quiet "$cmake" --build "$work/cmake-consumer/build" || fail "building the find_package consumer"
+found=$(sed -n 's/^varnel32_DIR:PATH=//p' "$work/cmake-consumer/build/CMakeCache.txt")
+[ "$found" = "$prefix/$libdir/cmake/varnel32" ] || fail "find_package took $found"
+"$work/cmake-consumer/build/consumer" "$work/cmake.vlib" || fail "the find_package consumer"
 
 # A plain compiler line from pkg-config, and nothing but the temporary prefix to look in.
 if command -v pkg-config > /dev/null; then
   export PKG_CONFIG_LIBDIR=$prefix/$libdir/pkgconfig
   [ "$(pkg-config --modversion varnel32)" = "$version" ] || fail "pkg-config version"
   # shellcheck disable=SC2046
-  if quiet "$cc" -o "$work/pc-consumer" "$program" $(pkg-config --cflags --libs varnel32) \
-       -Wl,-rpath,"$(pkg-config --variable=libdir varnel32)"; then
-    "$work/pc-consumer" "$work/pc.vlib" || fail "the pkg-config consumer"
-  else
-    fail "building the pkg-config consumer"
-  fi
+  quiet "$cc" -o "$work/pc-consumer" "$program" $(pkg-config --cflags --libs varnel32) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir varnel32)" || fail "building the pkg-config consumer"
+  "$work/pc-consumer" "$work/pc.vlib" || fail "the pkg-config consumer"
 else
   echo "package: SKIPPED the pkg-config consumer (pkg-config missing; Debian: pkgconf)"
 fi

@@ -32,7 +32,6 @@ struct Entry {
     std::vector<uint8_t> head = std::vector<uint8_t>(IR_ENTRY_HEAD_SIZE, 0);
     Bytes data;
 };
-// A RemoteRecord image with these names and entries.
 Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
                        const std::string& model, const std::vector<Entry>& entries);
 // An entry whose head and data are derived from `seed`, `length` data bytes.
@@ -61,8 +60,7 @@ protected:
     size_t descriptors_ = 0;
 };
 
-// Handles currently in the registry, in its order.
-std::vector<LibraryHandle*> Registry();
+std::vector<LibraryHandle*> Registry();  // the handles open, in the registry's order
 inline size_t OpenHandleCount() { return Registry().size(); }
 
 }  // namespace varnel32::test
