@@ -1,9 +1,7 @@
-// Bad input at the boundary, one table: every export with every malformed argument a caller
-// can pass (null pointers, names without their terminator inside 21 bytes, out-of-range
-// levels, read-only handles given to changing calls, records too large for the format)
-// answers with its failure value, leaves the file byte for byte as it was, and touches no
-// user interface unless it shows the busy cursor. Caller buffers are allocated at their
-// exact size, so the sanitizer build sees any read beyond what the caller handed over.
+// Bad input at the boundary, one table: every export with every malformed argument (null
+// pointers, unterminated names, levels, read-only handles for changes, records too large)
+// answers with its failure value, leaves the file as it was and shows nothing but the busy
+// cursor. Caller buffers have their exact size, so the sanitizer build sees reads past them.
 #include <climits>
 #include <cstring>
 #include <functional>

@@ -10,7 +10,7 @@ static const struct {
     int32_t(IRCALL *create)(int32_t, const char *, uint32_t);
     LibraryHandle *(IRCALL *open)(int32_t, IRWindow, const char *, uint32_t, uint32_t, uint32_t *);
     void(IRCALL *close)(LibraryHandle *);
-    int32_t(IRCALL *isCommand)(LibraryHandle *);
+    int32_t(IRCALL *isCommand)(LibraryHandle *), (IRCALL *compact)(LibraryHandle *);
     int32_t(IRCALL *filename)(LibraryHandle *, char *);
     int32_t(IRCALL *setExtra)(LibraryHandle *, uint32_t);
     uint16_t(IRCALL *getExtra)(LibraryHandle *);
@@ -21,16 +21,13 @@ static const struct {
     RemoteRecord *(IRCALL *fetch)(LibraryHandle *, const char *, const char *, const char *);
     int32_t(IRCALL *write)(LibraryHandle *, const RemoteRecord *);
     int32_t(IRCALL *remove)(LibraryHandle *, const char *, const char *, const char *);
-    int32_t(IRCALL *compact)(LibraryHandle *);
-    void(IRCALL *freeManufacturers)(void *);
-    void(IRCALL *freeTypes)(void *);
-    void(IRCALL *freeModels)(void *);
-    void(IRCALL *freeRecord)(void *);
+    void(IRCALL *freeManufacturers)(void *), (IRCALL *freeTypes)(void *);
+    void(IRCALL *freeModels)(void *), (IRCALL *freeRecord)(void *);
 } ir = {
-    IRCreateLibrary, IROpenLibrary, IRCloseLibrary, IRIsCommandLibrary,
+    IRCreateLibrary, IROpenLibrary, IRCloseLibrary, IRIsCommandLibrary, IRCompactLibrary,
     IRGetFilenameFromHandle, IRSetExtraSpaceAmount, IRGetExtraSpaceAmount,
     IRFindAllManufacturers, IRFindAllTypes, IRFindAllModels, IRDoesRemoteRecordExist,
-    IRFetchRemoteRecord, IRWriteRemoteRecord, IRDeleteRemoteRecord, IRCompactLibrary,
+    IRFetchRemoteRecord, IRWriteRemoteRecord, IRDeleteRemoteRecord,
     IRFreeManufacturers, IRFreeTypes, IRFreeModels, IRFreeRemoteRecord,
 };
 
