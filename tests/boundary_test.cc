@@ -68,7 +68,8 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
 
     std::vector<Row> rows = {
         {"create, null path", 0, [](auto*) { return IRCreateLibrary(0, nullptr, 0); }, 0, true},
-        {"open, null status", 0, [&](auto*) { return !!IROpenLibrary(0, nullptr, path.c_str(), W, 0, nullptr); }, 0, true},
+        {"open, null status", 0,
+         [&](auto*) { return !!IROpenLibrary(0, nullptr, path.c_str(), W, 0, nullptr); }, 0, true},
         {"filename, null buffer", W, [](auto* h) { return IRGetFilenameFromHandle(h, nullptr); }, 0},
         {"types, null maker", W, [](auto* h) { return IRFindAllTypes(h, nullptr) != nullptr; }, 0},
         {"models, null maker", W, [](auto* h) { return IRFindAllModels(h, nullptr, "TV") != nullptr; }, 0},
@@ -90,8 +91,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
              char buffer[4] = {'a', 'b', 'c', 0};
              return IRGetFilenameFromHandle(h, buffer) + (buffer[0] != '\0') + (buffer[1] != 'b'); }, 0},
     };
-    // The three calls on names, with each name missing or unterminated in turn, and with a
-    // null handle.
+    // The three calls on names, with a null handle and with each name null or unterminated.
     using NamedCall = std::function<int64_t(LibraryHandle*, const char*, const char*, const char*)>;
     const std::pair<std::string, NamedCall> named[] = {
         {"exists", [](auto* h, auto* a, auto* b, auto* c) { return IRDoesRemoteRecordExist(h, a, b, c); }},
@@ -115,18 +115,19 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
     }
     // Levels above 1 create nothing, over a file or beside it.
     for (int32_t level : {2, 3, INT_MAX}) {
-        rows.push_back({"create, level " + std::to_string(level), 0, [&, level](auto*) {
-                            return IRCreateLibrary(level, path.c_str(), 0) + IRCreateLibrary(level, beside.c_str(), 0); },
-                        0, true});
+        for (const std::string& at : {path, beside}) {
+            rows.push_back({"create, level " + std::to_string(level) + " at " + at, 0,
+                            [level, at](auto*) { return IRCreateLibrary(level, at.c_str(), 0); }, 0, true});
+        }
     }
     // A handle that may not write refuses every change: read-only before anything, the
     // cursor included; read-only with the write bit at the descriptor, which takes no
     // writes (and makes no journal).
     for (uint32_t mode : {R, R | W}) {
         const bool busy = mode != R;
-        for (const auto* r : {&fits, &moves, &fresh}) {
+        for (const auto& r : {fits, moves, fresh}) {
             rows.push_back({"write on mode " + std::to_string(mode), mode,
-                            [r](auto* h) { return IRWriteRemoteRecord(h, r->get()); }, 0, busy});
+                            [r](auto* h) { return IRWriteRemoteRecord(h, r.get()); }, 0, busy});
         }
         rows.push_back({"delete on mode " + std::to_string(mode), mode,
                         [&](auto* h) { return IRDeleteRemoteRecord(h, m.get(), t.get(), mo.get()); }, 0, busy});
@@ -153,9 +154,7 @@ TEST_F(Boundary, MalformedArgumentsGetTheFailureValueAndChangeNothing) {
         EXPECT_TRUE(c.busy || fi::UiEvents().empty()) << "the call reached the user interface";
         IRCloseLibrary(h);
         EXPECT_TRUE(rl::ReadFile(path) == file) << "the file changed";
-        EXPECT_FALSE(FileExists(path + "-journal"));
-        EXPECT_FALSE(FileExists(beside));
-        EXPECT_EQ(OpenHandleCount(), 0u);
+        EXPECT_FALSE(FileExists(path + "-journal") || FileExists(beside)) << "a file was made";
     }
     // The record that the last rows refused is stored once the extra space allows it, and
     // the lowest levels create as well as 0 and 1 do.

@@ -1,9 +1,7 @@
-// Bit flips: every bit of a small library, clean and dirty, is flipped in turn and the file
-// opened, browsed, fetched and compacted. A flip in a checksummed block must be caught by the
-// call that reads the block, with its failure value, and cost nothing but what that block
-// guards; a flip in entry data, spare bytes or bytes nothing reads goes unnoticed, as
-// designed. The file checker must find every flip the library catches, and
-// name each rule of the file broken alone in a block sealed again.
+// Bit flips: each bit of a small library, clean and dirty, flipped in turn, must be caught by
+// the call that reads its checksummed block, with its failure value, and cost nothing but
+// what that block guards (entry data, spare bytes and bytes nothing reads go unnoticed, as
+// designed); the file checker must find every one, and name each rule broken alone.
 #include <array>
 #include <bit>
 #include <functional>
@@ -48,8 +46,7 @@ const char* const kRegionNames[] = {"header",      "record header", "deleted rec
                                     "spare bytes", "blank deleted body", "bytes nothing reads"};
 bool RecordHeader(Region r) { return r == Region::Record || r == Region::Deleted; }
 
-// What one byte of the file belongs to: its region, the record it serves, and for an index
-// entry its position in the stored run.
+// What one byte belongs to: its region, the record it serves, an index entry's position.
 struct Place {
     Region region = Region::Unread;
     std::string key;
@@ -93,10 +90,9 @@ std::vector<Place> MapFile(const Bytes& file) {
     return map;
 }
 
-// True when `got` is `want` with exactly one bit flipped.
-bool OneBitApart(const Bytes& got, const Bytes& want) {
-    int bits = 0;
-    for (size_t i = 0; i < got.size() && got.size() == want.size(); ++i) bits += std::popcount(0u + (got[i] ^ want[i]));
+bool OneBitApart(const Bytes& a, const Bytes& b) {
+    int bits = a.size() == b.size() ? 0 : 2;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) bits += std::popcount(0u + (a[i] ^ b[i]));
     return bits == 1;
 }
 
@@ -111,10 +107,9 @@ protected:
     // Three live records (one without entries) and two deleted extents between them, with a
     // little spare room in every extent so that each region has bytes.
     rl::Library BuildSmall() {
-        return rl::BuildLibrary(Path("small.lib"), 6,
-                                {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}), rl::MakeRecord("Sony", "TV", "D", 2, {2}),
-                                 rl::MakeRecord("Sony", "VCR", "B", 3, {3}), rl::MakeRecord("Akai", "VCR", "E", 4, {}),
-                                 rl::MakeRecord("Akai", "Sat", "C", 5, {})},
+        return rl::BuildLibrary(Path("small.lib"), 6, {rl::MakeRecord("Sony", "TV", "A", 1, {6, 4}),
+                                rl::MakeRecord("Sony", "TV", "D", 2, {2}), rl::MakeRecord("Sony", "VCR", "B", 3, {3}),
+                                rl::MakeRecord("Akai", "VCR", "E", 4, {}), rl::MakeRecord("Akai", "Sat", "C", 5, {})},
                                 {"sony/tv/d", "akai/vcr/e"});
     }
 
@@ -124,22 +119,20 @@ protected:
         return keys;
     }
 
-    // Whether a handle reaches the `loaded` records of `original` after the flip at `place`:
-    // the damaged one fails to fetch, or (entry data) comes back one bit off, the others as
-    // they were.
+    // Whether a handle reaches the `loaded` records of `original` after the flip at `place`: the
+    // damaged one fails to fetch or (entry data) comes back one bit off, the others as they were.
     static bool AsExpected(LibraryHandle* h, const rl::Contents& original, const Place& place,
                            const std::vector<std::string>& loaded) {
         rl::Contents got = rl::ReadContents(h), want;
         for (const std::string& key : loaded) want[key] = original.at(key);
-        const auto damaged = want.find(place.key), fetched = got.find(place.key);
-        if (damaged == want.end() || fetched == got.end()) return got == want;
-        if (place.region == Region::Record || place.region == Region::Entry) damaged->second.clear();
-        if (place.region == Region::Data && OneBitApart(fetched->second, damaged->second)) damaged->second = fetched->second;
+        const auto w = want.find(place.key), g = got.find(place.key);  // the damaged record's
+        if (w == want.end() || g == got.end()) return got == want;
+        if (place.region == Region::Record || place.region == Region::Entry) w->second.clear();
+        if (place.region == Region::Data && OneBitApart(g->second, w->second)) w->second = g->second;
         return got == want;
     }
 
-    // Writes `file` with each of its bits flipped in turn to flip.lib and runs `check` on it,
-    // stopping after 20 flips that failed.
+    // Runs `check` on `file` with each of its bits flipped in turn (as flip.lib), up to 20 failures.
     void FlipEveryBit(const Bytes& file,
                       const std::function<void(const std::string&, const Place&, const std::string&)>& check) {
         const std::vector<Place> map = MapFile(file);
@@ -148,13 +141,12 @@ protected:
             Bytes copy = file;
             copy[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
             rl::WriteFile(path, copy);
-            const Place& place = map[bit / 8];
-            const std::string where = std::string(kRegionNames[int(place.region)]) + " bit " + std::to_string(bit);
-            // The checker sees what the library catches (every checksummed block), and a blank
-            // body that is not blank.
-            EXPECT_EQ(check::Check(copy).ok(), place.region > Region::Index && place.region != Region::BlankBody) << where;
+            const Place& p = map[bit / 8];
+            const std::string where = std::string(kRegionNames[int(p.region)]) + " bit " + std::to_string(bit);
+            // The checker sees every flip in a checksummed block, and a blank body that is not.
+            EXPECT_EQ(check::Check(copy).ok(), p.region > Region::Index && p.region != Region::BlankBody) << where;
             fi::ClearUiEvents();
-            check(path, place, where);
+            check(path, p, where);
         }
     }
 };
@@ -222,9 +214,8 @@ TEST_F(BitFlips, DirtyFile) {
     });
 }
 
-// Each rule broken alone in the small clean file, the block sealed again so that only the
-// rule is left to catch it; the checker must name the block and field (and where given,
-// what it expected).
+// Each rule broken alone in the small clean file, the block sealed again so that only the rule
+// catches it: the checker must name the block and field (and where given, what it expected).
 TEST_F(BitFlips, CheckerNamesEachBrokenRule) {
     using H = format::LibraryHeader;
     using R = format::RecordHeader;

@@ -75,9 +75,7 @@ protected:
     }
     // A change to `start` that the process did not survive (ended at its k-th write): the
     // file and the journal it left behind.
-    struct Crashed {
-        Bytes file, journal;
-    };
+    struct Crashed { Bytes file, journal; };
     Crashed Crash(const Bytes& start, uint32_t k, FaultEffect effect) {
         const std::string path = Path("crash.lib");
         WriteFile(path, start);
@@ -222,9 +220,8 @@ TEST_F(Open, EveryStatusWithItsMessageAndCursorTrace) {
     SetEnvironment("VARNEL32_SYNC", nullptr);
 }
 
-// Every kind flag word gives exactly the empty sealed header of its kind (magic, dataEnd
-// 1570, the kind, all else zero), over a library that was there, and a journal left beside
-// that earlier file goes with it.
+// Every kind flag word gives exactly the empty sealed header of its kind, over a library that
+// was there, and a journal left beside that earlier file goes with it.
 TEST_F(Open, CreateWritesExactlyTheEmptyHeaderOfItsKind) {
     const std::pair<uint32_t, uint32_t> cases[] = {{0, 2},  {1, 3},  {4, 4},  {5, 5},      {8, 8},
                                                    {9, 9},  {12, 4}, {13, 5}, {0xFFF2, 2}, {0xFFFF, 5}};

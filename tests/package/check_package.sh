@@ -70,18 +70,15 @@ fi
 
 # The .deb: the same files under /usr, and dependencies on the libraries the binaries need.
 if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
-  if quiet "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb"; then
-    deb=$work/deb/varnel32_${version}_$(dpkg --print-architecture).deb
-    [ -f "$deb" ] || fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
-    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
-    compare_files "the .deb" "$work/packaged"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    for d in libc6 libstdc++6; do
-      grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
-    done
-  else
-    fail "cpack"
-  fi
+  quiet "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" || fail "cpack"
+  deb=$work/deb/varnel32_${version}_$(dpkg --print-architecture).deb
+  [ -f "$deb" ] || fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
+  compare_files "the .deb" "$work/packaged"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for d in libc6 libstdc++6; do
+    grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
+  done
 else
   echo "package: SKIPPED the .deb (dpkg-deb or dpkg-shlibdeps missing; Debian: dpkg-dev)"
 fi

@@ -2,9 +2,6 @@
 // one field of a file and leaves its checksums right, and the keys of index runs and trees.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "format/blocks.h"
 #include "handle/catalogue.h"
 #include "handle/handle.h"

@@ -23,18 +23,19 @@ namespace varnel32::test {
 // Windows refuses any other open of a file that a writer holds (its share mode denies
 // reading), so a file that a handle of this process holds is read through the handle's own
 // descriptor, its position put back, below the fault injection.
-static bool ReadThroughHandle(const std::string& path, Bytes& bytes) {
+static Bytes ReadThroughHandle(const std::string& path) {
     for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) {
         if (!platform::PathsEqual(h->path, path.c_str())) continue;
+        Bytes bytes;
         const __int64 at = _telli64(h->descriptor);
         bytes.resize(static_cast<size_t>(_lseeki64(h->descriptor, 0, SEEK_END)));
         _lseeki64(h->descriptor, 0, SEEK_SET);
         const int n = _read(h->descriptor, bytes.data(), static_cast<unsigned>(bytes.size()));
         bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
         _lseeki64(h->descriptor, at, SEEK_SET);
-        return true;
+        return bytes;
     }
-    return false;
+    return {};
 }
 #endif
 
@@ -43,9 +44,8 @@ static bool ReadThroughHandle(const std::string& path, Bytes& bytes) {
 Bytes ReadFile(const std::string& path) {
 #ifdef _WIN32
     std::ifstream in(path, std::ios::binary | std::ios::ate);
-    Bytes bytes;
-    if (!in) return ReadThroughHandle(path, bytes), bytes;
-    bytes.resize(static_cast<size_t>(in.tellg()));
+    if (!in) return ReadThroughHandle(path);
+    Bytes bytes(static_cast<size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return bytes;
@@ -110,9 +110,8 @@ std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacture
                                 const std::string& type, const std::string& model) {
     const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
     RemoteRecord* record = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
-    if (record == nullptr) return std::nullopt;
     const auto* p = reinterpret_cast<const uint8_t*>(record);
-    Bytes bytes(p, p + format::Load16(p));
+    const auto bytes = p != nullptr ? std::optional<Bytes>(Bytes(p, p + format::Load16(p))) : std::nullopt;
     IRFreeRemoteRecord(record);
     return bytes;
 }
