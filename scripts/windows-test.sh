@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows checks of `make test`: cross-compiles varnel32.dll for 32-bit Windows and
-# checks its export table and the host program's import table, then builds the 64-bit DLL
+# checks its export table and a linked program's import table, then builds the 64-bit DLL
 # with the test suite of tests/ (GoogleTest compiled from Debian's googletest sources) and
 # runs them under wine64. Installs the mingw-w64 compilers, wine64 and googletest when they
 # are missing and this runs as root (as CI does); otherwise says what it skipped. Exits
@@ -44,7 +44,7 @@ if ! have_gtest; then
 fi
 if have_i686; then
   # Nothing runs the 32-bit programs here, so only what the table checks read is built.
-  echo "windows-test: 32-bit varnel32.dll (export table, host program's tables)"
+  echo "windows-test: 32-bit varnel32.dll (export table, linked program's imports)"
   configure_and_build "$WIN32_BUILD" mingw-i686.cmake varnel32 varnel32_host varnel32_c_api_test
   (cd "$WIN32_BUILD" && ctest --output-on-failure)
   # Debian's wine32 has no candidate on this architecture; run the host where one exists.
@@ -53,7 +53,7 @@ if have_i686; then
     (cd "$WIN32_BUILD" && WINEARCH=win32 WINEPREFIX="$PWD/wineprefix32" WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine ./varnel32_host.exe)
   else
-    skipped+=("running the 32-bit host program (no 32-bit wine; its import and export tables were checked instead)")
+    skipped+=("running the 32-bit host program (no 32-bit wine; the DLL's export table was checked instead)")
   fi
 else
   skipped+=("the 32-bit DLL (i686-w64-mingw32-g++-posix missing; run as root to install g++-mingw-w64-i686)")

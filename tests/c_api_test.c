@@ -1,94 +1,96 @@
-/* Proves that varnel32.h is usable from plain C: a C program linked against the shared
- * library creates a library, writes, lists, fetches, deletes, compacts and reopens it. */
+/* varnel32.h from plain C: a C program linked against the shared library creates a library,
+ * writes, lists, fetches, deletes, compacts and reopens it. It calls through a table that
+ * gives every export its exact signature, so that a change to one no longer compiles. */
 #include <stdio.h>
 #include <string.h>
 
 #include "varnel32.h"
 
-static int failures = 0;
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                               \
-        }                                                             \
-    } while (0)
+static const struct {
+    int32_t(IRCALL *create)(int32_t, const char *, uint32_t);
+    LibraryHandle *(IRCALL *open)(int32_t, IRWindow, const char *, uint32_t, uint32_t, uint32_t *);
+    void(IRCALL *close)(LibraryHandle *);
+    int32_t(IRCALL *isCommand)(LibraryHandle *), (IRCALL *compact)(LibraryHandle *);
+    int32_t(IRCALL *filename)(LibraryHandle *, char *);
+    int32_t(IRCALL *setExtra)(LibraryHandle *, uint32_t);
+    uint16_t(IRCALL *getExtra)(LibraryHandle *);
+    NameList *(IRCALL *manufacturers)(LibraryHandle *);
+    NameList *(IRCALL *types)(LibraryHandle *, const char *);
+    NameList *(IRCALL *models)(LibraryHandle *, const char *, const char *);
+    int32_t(IRCALL *exists)(LibraryHandle *, const char *, const char *, const char *);
+    RemoteRecord *(IRCALL *fetch)(LibraryHandle *, const char *, const char *, const char *);
+    int32_t(IRCALL *write)(LibraryHandle *, const RemoteRecord *);
+    int32_t(IRCALL *remove)(LibraryHandle *, const char *, const char *, const char *);
+    void(IRCALL *freeManufacturers)(void *), (IRCALL *freeTypes)(void *);
+    void(IRCALL *freeModels)(void *), (IRCALL *freeRecord)(void *);
+} ir = {
+    IRCreateLibrary, IROpenLibrary, IRCloseLibrary, IRIsCommandLibrary, IRCompactLibrary,
+    IRGetFilenameFromHandle, IRSetExtraSpaceAmount, IRGetExtraSpaceAmount,
+    IRFindAllManufacturers, IRFindAllTypes, IRFindAllModels, IRDoesRemoteRecordExist,
+    IRFetchRemoteRecord, IRWriteRemoteRecord, IRDeleteRemoteRecord,
+    IRFreeManufacturers, IRFreeTypes, IRFreeModels, IRFreeRemoteRecord,
+};
 
-static void name_field(char field[IR_NAME_FIELD_SIZE], const char *text) {
+static int failures = 0;
+#define CHECK(cond) \
+    ((cond) ? (void)0 : (void)(++failures, fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond)))
+
+static void name_field(char *field, const char *text) {
     memset(field, 0, IR_NAME_FIELD_SIZE);
     strncpy(field, text, IR_NAME_FIELD_SIZE - 1);
 }
 
-/* A RemoteRecord with one entry of `length` data bytes, built byte by byte. */
-static size_t build_record(unsigned char *out, const char *m, const char *t, const char *mo,
-                           uint16_t length) {
-    size_t i;
+/* A RemoteRecord with one entry of `length` zero data bytes, built byte by byte. */
+static const RemoteRecord *build_record(unsigned char *out, const char *model, uint16_t length) {
     memset(out, 0, IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + length);
     IR_PUT16(out + IR_RECORD_ENTRY_COUNT_OFFSET, 1);
-    name_field((char *)out + IR_RECORD_MANUFACTURER_OFFSET, m);
-    name_field((char *)out + IR_RECORD_TYPE_OFFSET, t);
-    name_field((char *)out + IR_RECORD_MODEL_OFFSET, mo);
-    out[IR_RECORD_ENTRIES_OFFSET] = 0x5A;
+    name_field((char *)out + IR_RECORD_MANUFACTURER_OFFSET, "Acme");
+    name_field((char *)out + IR_RECORD_TYPE_OFFSET, "TV");
+    name_field((char *)out + IR_RECORD_MODEL_OFFSET, model);
     IR_PUT16(out + IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_DATA_LENGTH_OFFSET, length);
-    for (i = 0; i < length; ++i) out[IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + i] = (unsigned char)i;
-    return IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + length;
+    return (const RemoteRecord *)out;
 }
 
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "c_api_test.lib";
     unsigned char record[256];
-    char m[IR_NAME_FIELD_SIZE], t[IR_NAME_FIELD_SIZE], mo[IR_NAME_FIELD_SIZE];
-    char buffer[256];
+    char m[IR_NAME_FIELD_SIZE], t[IR_NAME_FIELD_SIZE], mo[IR_NAME_FIELD_SIZE], buffer[256];
     uint32_t status = 99;
     LibraryHandle *h;
     NameList *list;
     RemoteRecord *fetched;
 
-    CHECK(IRCreateLibrary(0, path, 0) == 1);
-    h = IROpenLibrary(0, NULL, path, IRModeWrite, 0, &status);
+    CHECK(ir.create(0, path, 0) == 1);
+    h = ir.open(0, NULL, path, IRModeWrite, 0, &status);
     CHECK(h != NULL && status == IROpenOk);
     if (h == NULL) return 1;
-    CHECK(IRIsCommandLibrary(h) == 0);
-    CHECK(IRGetExtraSpaceAmount(h) == 1024);
-    CHECK(IRGetFilenameFromHandle(h, buffer) == 1 && strcmp(buffer, path) == 0);
+    CHECK(ir.isCommand(h) == 0 && ir.getExtra(h) == 1024);
+    CHECK(ir.filename(h, buffer) == 1 && strcmp(buffer, path) == 0);
+    CHECK(ir.write(h, build_record(record, "X100", 10)) == 1);
+    CHECK(ir.setExtra(h, 0) == 1 && ir.write(h, build_record(record, "X200", 3)) == 1);
 
-    build_record(record, "Acme", "TV", "X100", 10);
-    CHECK(IRWriteRemoteRecord(h, (const RemoteRecord *)record) == 1);
-    build_record(record, "Acme", "TV", "X200", 3);
-    CHECK(IRWriteRemoteRecord(h, (const RemoteRecord *)record) == 1);
-
-    list = IRFindAllModels(h, "acme", "tv");
-    CHECK(list != NULL && IR_GET16(list) == 2);
+    CHECK((list = ir.models(h, "acme", "tv")) != NULL && IR_GET16(list) == 2);
     CHECK(list != NULL && strcmp((const char *)list + IR_NAMELIST_NAMES_OFFSET + IR_NAME_FIELD_SIZE, "X200") == 0);
-    IRFreeModels(list);
-
+    ir.freeModels(list);
     name_field(m, "ACME");
     name_field(t, "Tv");
     name_field(mo, "x100");
-    fetched = IRFetchRemoteRecord(h, m, t, mo);
-    CHECK(fetched != NULL);
-    if (fetched != NULL) {
-        const unsigned char *p = (const unsigned char *)fetched;
-        CHECK(IR_GET16(p) == 137);
-        CHECK(IR_GET16(p + IR_RECORD_ENTRY_COUNT_OFFSET) == 1);
-        CHECK(strcmp((const char *)p + IR_RECORD_MODEL_OFFSET, "X100") == 0);
-        CHECK(p[IR_RECORD_ENTRIES_OFFSET + IR_ENTRY_HEAD_SIZE + 9] == 9);
-    }
-    IRFreeRemoteRecord(fetched);
+    fetched = ir.fetch(h, m, t, mo);
+    CHECK(fetched != NULL && IR_GET16(fetched) == 137);
+    CHECK(fetched != NULL && strcmp((const char *)fetched + IR_RECORD_MODEL_OFFSET, "X100") == 0);
+    ir.freeRecord(fetched);
+    CHECK(ir.remove(h, m, t, mo) == 1 && ir.exists(h, m, t, mo) == 0);
+    CHECK(ir.compact(h) == 1);
+    ir.close(h);
 
-    CHECK(IRDeleteRemoteRecord(h, m, t, mo) == 1);
-    CHECK(IRDoesRemoteRecordExist(h, m, t, mo) == 0);
-    CHECK(IRCompactLibrary(h) == 1);
-    IRCloseLibrary(h);
-
-    h = IROpenLibrary(0, NULL, path, IRModeReadOnly, 0, &status);
+    /* Reopened read-only; the four IRFree functions release any block. */
+    h = ir.open(0, NULL, path, IRModeReadOnly, 0, &status);
     CHECK(h != NULL && status == IROpenOk);
-    list = IRFindAllManufacturers(h);
-    CHECK(list != NULL && IR_GET16(list) == 1);
-    IRFreeTypes(list);
-    name_field(mo, "X200");
-    CHECK(IRDoesRemoteRecordExist(h, m, t, mo) == 1);
-    IRCloseLibrary(h);
+    CHECK((list = ir.manufacturers(h)) != NULL && IR_GET16(list) == 1);
+    ir.freeTypes(list);
+    CHECK((list = ir.types(h, "acme")) != NULL && IR_GET16(list) == 1);
+    ir.freeManufacturers(list);
+    ir.close(h);
 
     if (failures == 0) printf("c_api_cycle: 1 passed, 0 failed\n");
     return failures == 0 ? 0 : 1;

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# What users do with the library: install it into a temporary prefix, build a program
-# against it once through find_package and once through pkg-config, run both through a
-# create/open/write/fetch/close cycle; check that the installed irlib starts and that its man
-# page covers every command and option; then build the .deb and check that it holds the
-# same files and depends on what the binaries link.
+# What users do with the library: install it into a temporary prefix, build the plain-C test
+# against it through find_package and through pkg-config and run both; check that the installed
+# irlib starts and its man page covers every command and option; build the .deb and check that it
+# holds the same files and depends on what the binaries link.
 # Usage: check_package.sh BUILD SOURCE CMAKE CPACK LIBDIR CC CONFIG VERSION
 set -euo pipefail
 build=$1 source=$2 cmake=$3 cpack=$4 libdir=$5 cc=$6 config=$7 version=$8
@@ -19,10 +18,7 @@ config=$(printf '%s' "${config:-noconfig}" | tr '[:upper:]' '[:lower:]')
 sed -e "s|@LIBDIR@|$libdir|" -e "s|@CONFIG@|$config|" "$source/tests/package/installed_files.txt" \
   | sort > "$work/expected"
 compare_files() {  # what, actual list
-  if ! sort "$2" | diff "$work/expected" - > "$work/diff"; then
-    fail "$1 differs from the expected list (< missing, > unexpected):"
-    cat "$work/diff"
-  fi
+  sort "$2" | diff "$work/expected" - > "$work/diff" || { fail "$1 differs (< missing, > extra):"; cat "$work/diff"; }
 }
 
 quiet "$cmake" --install "$build" --prefix "$prefix"
@@ -38,27 +34,21 @@ find_package(varnel32 1.0 CONFIG REQUIRED)
 add_executable(consumer "$program")
 target_link_libraries(consumer PRIVATE varnel32::varnel32)
 CMAKE
-if quiet "$cmake" -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" \
-     -DCMAKE_C_COMPILER="$cc" -DCMAKE_PREFIX_PATH="$prefix" &&
-   quiet "$cmake" --build "$work/cmake-consumer/build"; then
-  found=$(sed -n 's/^varnel32_DIR:PATH=//p' "$work/cmake-consumer/build/CMakeCache.txt")
-  [ "$found" = "$prefix/$libdir/cmake/varnel32" ] || fail "find_package took $found"
-  "$work/cmake-consumer/build/consumer" "$work/cmake.vlib" || fail "the find_package consumer"
-else
-  fail "building the find_package consumer"
-fi
+quiet "$cmake" -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_PREFIX_PATH="$prefix" || fail "configuring the find_package consumer"
+quiet "$cmake" --build "$work/cmake-consumer/build" || fail "building the find_package consumer"
+found=$(sed -n 's/^varnel32_DIR:PATH=//p' "$work/cmake-consumer/build/CMakeCache.txt")
+[ "$found" = "$prefix/$libdir/cmake/varnel32" ] || fail "find_package took $found"
+"$work/cmake-consumer/build/consumer" "$work/cmake.vlib" || fail "the find_package consumer"
 
 # A plain compiler line from pkg-config, and nothing but the temporary prefix to look in.
 if command -v pkg-config > /dev/null; then
   export PKG_CONFIG_LIBDIR=$prefix/$libdir/pkgconfig
   [ "$(pkg-config --modversion varnel32)" = "$version" ] || fail "pkg-config version"
   # shellcheck disable=SC2046
-  if quiet "$cc" -o "$work/pc-consumer" "$program" $(pkg-config --cflags --libs varnel32) \
-       -Wl,-rpath,"$(pkg-config --variable=libdir varnel32)"; then
-    "$work/pc-consumer" "$work/pc.vlib" || fail "the pkg-config consumer"
-  else
-    fail "building the pkg-config consumer"
-  fi
+  quiet "$cc" -o "$work/pc-consumer" "$program" $(pkg-config --cflags --libs varnel32) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir varnel32)" || fail "building the pkg-config consumer"
+  "$work/pc-consumer" "$work/pc.vlib" || fail "the pkg-config consumer"
 else
   echo "package: SKIPPED the pkg-config consumer (pkg-config missing; Debian: pkgconf)"
 fi
@@ -80,21 +70,15 @@ fi
 
 # The .deb: the same files under /usr, and dependencies on the libraries the binaries need.
 if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
-  if quiet "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb"; then
-    deb=$work/deb/varnel32_${version}_$(dpkg --print-architecture).deb
-    if [ -f "$deb" ]; then
-      dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
-      compare_files "the .deb" "$work/packaged"
-      depends=$(dpkg-deb -f "$deb" Depends)
-      for d in libc6 libstdc++6; do
-        grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
-      done
-    else
-      fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
-    fi
-  else
-    fail "cpack"
-  fi
+  quiet "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" || fail "cpack"
+  deb=$work/deb/varnel32_${version}_$(dpkg --print-architecture).deb
+  [ -f "$deb" ] || fail "cpack made $(ls "$work/deb"), not $(basename "$deb")"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$work/packaged"
+  compare_files "the .deb" "$work/packaged"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for d in libc6 libstdc++6; do
+    grep -q "\b$d\b" <<< "$depends" || fail "the .deb does not depend on $d: $depends"
+  done
 else
   echo "package: SKIPPED the .deb (dpkg-deb or dpkg-shlibdeps missing; Debian: dpkg-dev)"
 fi

@@ -15,63 +15,46 @@
 #include "format/endian.h"
 #include "library/registry.h"
 #include "platform/platform.h"
+#include "support/reliability.h"
 
 namespace varnel32::test {
-
-// std::filesystem rather than POSIX calls, so that the suite builds for Windows as well.
-std::string MakeTempDir() {
-    namespace fs = std::filesystem;
-    std::random_device seed;
-    for (;;) {
-        const fs::path dir = fs::temp_directory_path() / ("varnel32-test-" + std::to_string(seed()));
-        std::error_code error;
-        if (fs::create_directory(dir, error)) return dir.generic_string();
-        if (error) std::abort();
-    }
-}
-
-void RemoveTree(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
 
 #ifdef _WIN32
 // Windows refuses any other open of a file that a writer holds (its share mode denies
 // reading), so a file that a handle of this process holds is read through the handle's own
 // descriptor, its position put back, below the fault injection.
-static bool ReadThroughHandle(const std::string& path, Bytes& bytes) {
+static Bytes ReadThroughHandle(const std::string& path) {
     for (LibraryHandle* h = library::FirstHandle(); h != nullptr; h = h->next) {
         if (!platform::PathsEqual(h->path, path.c_str())) continue;
+        Bytes bytes;
         const __int64 at = _telli64(h->descriptor);
         bytes.resize(static_cast<size_t>(_lseeki64(h->descriptor, 0, SEEK_END)));
         _lseeki64(h->descriptor, 0, SEEK_SET);
         const int n = _read(h->descriptor, bytes.data(), static_cast<unsigned>(bytes.size()));
         bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
         _lseeki64(h->descriptor, at, SEEK_SET);
-        return true;
+        return bytes;
     }
-    return false;
+    return {};
 }
 #endif
 
-// One sized read: the model test reads the whole file several times per step.
+// One sized read (the model test reads the whole file several times per step); the
+// reliability helpers read through this one on Windows, and this through theirs elsewhere.
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
 #ifdef _WIN32
-    Bytes held;
-    if (!in && ReadThroughHandle(path, held)) return held;
-#endif
-    if (!in) return {};
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return ReadThroughHandle(path);
     Bytes bytes(static_cast<size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return bytes;
+#else
+    return reliability::ReadFile(path);
+#endif
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+void WriteFile(const std::string& path, const Bytes& bytes) { reliability::WriteFile(path, bytes); }
 
 bool FileExists(const std::string& path) {
     std::error_code ignored;
@@ -82,11 +65,7 @@ void SetEnvironment(const char* name, const char* value) {
 #ifdef _WIN32
     _putenv_s(name, value != nullptr ? value : "");
 #else
-    if (value != nullptr) {
-        ::setenv(name, value, 1);
-    } else {
-        ::unsetenv(name);
-    }
+    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
 #endif
 }
 
@@ -105,10 +84,9 @@ Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
     std::copy(t.begin(), t.end(), out.begin() + IR_RECORD_TYPE_OFFSET);
     std::copy(mo.begin(), mo.end(), out.begin() + IR_RECORD_MODEL_OFFSET);
     for (const Entry& e : entries) {
-        Bytes head = e.head;
-        head.resize(IR_ENTRY_HEAD_SIZE, 0);
-        format::Store16(head.data() + IR_ENTRY_DATA_LENGTH_OFFSET, static_cast<uint16_t>(e.data.size()));
-        out.insert(out.end(), head.begin(), head.end());
+        out.insert(out.end(), e.head.begin(), e.head.begin() + IR_ENTRY_HEAD_SIZE);
+        const size_t at = out.size() - IR_ENTRY_HEAD_SIZE + IR_ENTRY_DATA_LENGTH_OFFSET;
+        format::Store16(out.data() + at, static_cast<uint16_t>(e.data.size()));
         out.insert(out.end(), e.data.begin(), e.data.end());
     }
     return out;
@@ -123,7 +101,6 @@ Entry MakeEntry(uint32_t seed, uint16_t length) {
 }
 
 format::LibraryHeader DecodeHeaderOf(const Bytes& file) {
-    EXPECT_GE(file.size(), format::kHeaderSize);
     format::HeaderBytes bytes{};
     std::memcpy(bytes.data(), file.data(), std::min(file.size(), bytes.size()));
     return format::DecodeLibraryHeader(bytes);
@@ -133,9 +110,8 @@ std::optional<Bytes> FetchNamed(LibraryHandle* h, const std::string& manufacture
                                 const std::string& type, const std::string& model) {
     const format::Name m = Field(manufacturer), t = Field(type), mo = Field(model);
     RemoteRecord* record = IRFetchRemoteRecord(h, m.data(), t.data(), mo.data());
-    if (record == nullptr) return std::nullopt;
     const auto* p = reinterpret_cast<const uint8_t*>(record);
-    Bytes bytes(p, p + format::Load16(p));
+    const auto bytes = p != nullptr ? std::optional<Bytes>(Bytes(p, p + format::Load16(p))) : std::nullopt;
     IRFreeRemoteRecord(record);
     return bytes;
 }
@@ -150,23 +126,27 @@ std::vector<LibraryHandle*> Registry() {
 // path that forgets to close its file (a refused open, a failed repair) fails whatever test
 // takes it. Only where the system lists them.
 static size_t OpenDescriptorCount() {
+    size_t n = 0;
 #ifdef __linux__
     std::error_code error;
-    size_t n = 0;
-    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-         it.increment(error))
-        ++n;
-    return n;
-#else
-    return 0;
+    namespace fs = std::filesystem;
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) ++n;
 #endif
+    return n;
 }
 
 static char g_userCursorToken;
 void* const LibraryTest::kUserCursor = &g_userCursorToken;
 
+// A directory of its own for each test; std::filesystem so that the suite builds for Windows.
 void LibraryTest::SetUp() {
-    dir_ = MakeTempDir();
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (std::error_code error; dir_.empty() && !error;) {
+        const fs::path dir = fs::temp_directory_path() / ("varnel32-test-" + std::to_string(seed()));
+        if (fs::create_directory(dir, error)) dir_ = dir.generic_string();
+    }
+    ASSERT_FALSE(dir_.empty());
     descriptors_ = OpenDescriptorCount();
     platform::testing::ClearFaults();
     platform::testing::ClearUiEvents();
@@ -178,13 +158,13 @@ void LibraryTest::TearDown() {
     EXPECT_EQ(platform::testing::CurrentCursor(), kUserCursor) << "a call left the busy cursor up";
     EXPECT_EQ(OpenHandleCount(), 0u) << "a test left a library handle open";
     EXPECT_EQ(OpenDescriptorCount(), descriptors_) << "a file descriptor was left open";
-    RemoveTree(dir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
 }
 
 LibraryHandle* LibraryTest::Open(const std::string& path, uint32_t mode, uint32_t* status) {
     uint32_t local = 99;
-    LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, status ? status : &local);
-    return h;
+    return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, status ? status : &local);
 }
 
 LibraryHandle* LibraryTest::CreateAndOpen(const std::string& name, uint32_t mode) {
@@ -194,10 +174,6 @@ LibraryHandle* LibraryTest::CreateAndOpen(const std::string& name, uint32_t mode
     EXPECT_NE(h, nullptr);
     EXPECT_EQ(status, IROpenOk);
     return h;
-}
-
-void LibraryTest::Put(LibraryHandle* h, const Bytes& record) {
-    ASSERT_EQ(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())), 1);
 }
 
 }  // namespace varnel32::test

@@ -18,10 +18,6 @@ namespace varnel32::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// A directory of its own for each test, removed afterwards.
-std::string MakeTempDir();
-void RemoveTree(const std::string& path);
-
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
@@ -36,7 +32,6 @@ struct Entry {
     std::vector<uint8_t> head = std::vector<uint8_t>(IR_ENTRY_HEAD_SIZE, 0);
     Bytes data;
 };
-// A RemoteRecord image with these names and entries.
 Bytes MakeRemoteRecord(const std::string& manufacturer, const std::string& type,
                        const std::string& model, const std::vector<Entry>& entries);
 // An entry whose head and data are derived from `seed`, `length` data bytes.
@@ -59,17 +54,13 @@ protected:
     // Creates an infrared library and opens it for writing (asserting success).
     LibraryHandle* CreateAndOpen(const std::string& name, uint32_t mode = IRModeWrite);
     LibraryHandle* Open(const std::string& path, uint32_t mode, uint32_t* status = nullptr);
-    // Writes a record and asserts that it was stored.
-    void Put(LibraryHandle* h, const Bytes& record);
     // The cursor the tests set before each call, to see that calls restore it.
     static void* const kUserCursor;
-
     std::string dir_;
     size_t descriptors_ = 0;
 };
 
-// Handles currently in the registry, in its order.
-std::vector<LibraryHandle*> Registry();
+std::vector<LibraryHandle*> Registry();  // the handles open, in the registry's order
 inline size_t OpenHandleCount() { return Registry().size(); }
 
 }  // namespace varnel32::test

@@ -1,10 +1,6 @@
-/*
- * A minimal host application: loads varnel32.dll at run time, resolves all nineteen exports
- * by name with GetProcAddress (the decorated standard-call names on 32-bit Windows, the
- * plain names on 64-bit), and runs create, open, write, list, delete, compact and close
- * through standard-call function pointers. Exit status 0 when every step worked.
- * Usage: varnel32_host [library-file]   (default: varnel32_host.lib in the current dir)
- */
+/* A host program: loads varnel32.dll at run time, resolves all nineteen exports by name with
+ * GetProcAddress (decorated standard-call names on 32-bit Windows, plain names on 64-bit) and
+ * runs a short cycle through standard-call pointers. Usage: varnel32_host [library-file] */
 #include <windows.h>
 
 #include <stdio.h>
@@ -18,14 +14,11 @@
 #define EXPORT_NAME(name, bytes) "_" #name "@" #bytes
 #endif
 
+/* The shapes the cycle below calls through. */
 typedef int32_t(__stdcall *CreateFn)(int32_t, const char *, uint32_t);
-typedef LibraryHandle *(__stdcall *OpenFn)(int32_t, IRWindow, const char *, uint32_t, uint32_t,
-                                           uint32_t *);
+typedef LibraryHandle *(__stdcall *OpenFn)(int32_t, IRWindow, const char *, uint32_t, uint32_t, uint32_t *);
 typedef void(__stdcall *CloseFn)(LibraryHandle *);
 typedef int32_t(__stdcall *HandleFn)(LibraryHandle *);
-typedef int32_t(__stdcall *FilenameFn)(LibraryHandle *, char *);
-typedef int32_t(__stdcall *SetExtraFn)(LibraryHandle *, uint32_t);
-typedef uint16_t(__stdcall *GetExtraFn)(LibraryHandle *);
 typedef NameList *(__stdcall *ListModelsFn)(LibraryHandle *, const char *, const char *);
 typedef int32_t(__stdcall *NamesFn)(LibraryHandle *, const char *, const char *, const char *);
 typedef int32_t(__stdcall *WriteFn)(LibraryHandle *, const RemoteRecord *);
@@ -43,28 +36,22 @@ static const char *const kExportNames[19] = {
     EXPORT_NAME(IROpenLibrary, 24),          EXPORT_NAME(IRSetExtraSpaceAmount, 8),
     EXPORT_NAME(IRWriteRemoteRecord, 8),
 };
-enum {
-    kClose, kCompact, kCreate, kDelete, kExists, kFetch, kMakers, kModels, kTypes,
-    kFreeMakers, kFreeModels, kFreeRecord, kFreeTypes, kGetExtra, kFilename, kIsCommand,
-    kOpen, kSetExtra, kWrite
-};
-
 static int g_failures = 0;
 static void Expect(int ok, const char *what) {
-    if (!ok) {
-        printf("host: FAILED: %s\n", what);
-        ++g_failures;
-    }
+    if (!ok) ++g_failures, printf("host: FAILED: %s\n", what);
 }
+
+/* The export of that name and argument size, as the generic function pointer type that each
+ * call casts to its own. */
+#define EXPORT(name, bytes) ((void (*)(void))GetProcAddress(dll, EXPORT_NAME(name, bytes)))
 
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "varnel32_host.lib";
     HMODULE dll = LoadLibraryA("varnel32.dll");
-    /* Kept as the generic function pointer type and cast to each export's type when called. */
-    void (*fn[19])(void);
     unsigned char record[IR_RECORD_ENTRIES_OFFSET];
+    const char *m = (char *)record + IR_RECORD_MANUFACTURER_OFFSET, *t = (char *)record + IR_RECORD_TYPE_OFFSET;
+    const char *mo = (char *)record + IR_RECORD_MODEL_OFFSET;
     uint32_t status = 99;
-    char name[256];
     LibraryHandle *h;
     NameList *list;
     int i;
@@ -72,38 +59,25 @@ int main(int argc, char **argv) {
         printf("host: cannot load varnel32.dll (error %lu)\n", (unsigned long)GetLastError());
         return 2;
     }
-    for (i = 0; i < 19; ++i) {
-        fn[i] = (void (*)(void))GetProcAddress(dll, kExportNames[i]);
-        if (fn[i] == NULL) {
-            printf("host: varnel32.dll lacks %s\n", kExportNames[i]);
-            ++g_failures;
-        }
-    }
+    for (i = 0; i < 19; ++i) Expect(GetProcAddress(dll, kExportNames[i]) != NULL, kExportNames[i]);
     if (g_failures != 0) return 1;
 
     /* A short cycle through pointers of each shape; tests/c_api_test.c covers the calls. */
     memset(record, 0, sizeof record);
-    strcpy((char *)record + IR_RECORD_MANUFACTURER_OFFSET, "Acme");
-    strcpy((char *)record + IR_RECORD_TYPE_OFFSET, "TV");
-    strcpy((char *)record + IR_RECORD_MODEL_OFFSET, "X1");
-    Expect(((CreateFn)fn[kCreate])(0, path, 0) == 1, "create");
-    h = ((OpenFn)fn[kOpen])(0, NULL, path, IRModeWrite, 0, &status);
+    strcpy((char *)m, "Acme");
+    strcpy((char *)t, "TV");
+    strcpy((char *)mo, "X1");
+    Expect(((CreateFn)EXPORT(IRCreateLibrary, 12))(0, path, 0) == 1, "create");
+    h = ((OpenFn)EXPORT(IROpenLibrary, 24))(0, NULL, path, IRModeWrite, 0, &status);
     Expect(h != NULL && status == IROpenOk, "open for writing");
     if (h == NULL) return 1;
-    Expect(((SetExtraFn)fn[kSetExtra])(h, 16) == 1 && ((GetExtraFn)fn[kGetExtra])(h) == 16,
-           "extra space");
-    Expect(((HandleFn)fn[kIsCommand])(h) == 0, "an infrared library");
-    Expect(((FilenameFn)fn[kFilename])(h, name) == 1 && strcmp(name, path) == 0, "filename");
-    Expect(((WriteFn)fn[kWrite])(h, (const RemoteRecord *)record) == 1, "write");
-    list = ((ListModelsFn)fn[kModels])(h, "Acme", "TV");
+    Expect(((WriteFn)EXPORT(IRWriteRemoteRecord, 8))(h, (const RemoteRecord *)record) == 1, "write");
+    list = ((ListModelsFn)EXPORT(IRFindAllModels, 12))(h, "Acme", "TV");
     Expect(list != NULL && IR_GET16(list) == 1, "models");
-    ((FreeFn)fn[kFreeTypes])(list);
-    Expect(((NamesFn)fn[kDelete])(h, (char *)record + IR_RECORD_MANUFACTURER_OFFSET,
-                                  (char *)record + IR_RECORD_TYPE_OFFSET,
-                                  (char *)record + IR_RECORD_MODEL_OFFSET) == 1,
-           "delete");
-    Expect(((HandleFn)fn[kCompact])(h) == 1, "compact");
-    ((CloseFn)fn[kClose])(h);
+    ((FreeFn)EXPORT(IRFreeTypes, 4))(list);
+    Expect(((NamesFn)EXPORT(IRDeleteRemoteRecord, 16))(h, m, t, mo) == 1, "delete");
+    Expect(((HandleFn)EXPORT(IRCompactLibrary, 4))(h) == 1, "compact");
+    ((CloseFn)EXPORT(IRCloseLibrary, 4))(h);
     DeleteFileA(path);
     FreeLibrary(dll);
     printf("host: %d names resolved, %s\n", 19, g_failures == 0 ? "all calls worked" : "FAILED");
