@@ -60,6 +60,10 @@ struct JournalState {
     // last compaction verified and found spelled as the tree's nodes, and nothing has
     // written there since (0: nothing known). Every write and undo lowers it.
     uint32_t packedEnd;
+    // Every record header in the file is one the handle's last compaction verified or one
+    // the handle wrote itself since (it holds the file alone), so that a compaction need
+    // not compute their checksums again. An undo clears it.
+    bool headersVerified;
     uint8_t* pending;  // journal blocks not yet written
     uint32_t pendingSize, pendingCapacity;
 };

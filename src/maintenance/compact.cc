@@ -1,6 +1,6 @@
 // CompactLibraryFile: one forward walk over the record area, bounded by the header's live
-// and deleted counts. The area is read a large window at a time and the record headers are
-// verified in it; each run of adjacent live extents slides down over the deleted ones
+// and deleted counts. The area is mapped a large window at a time and the record headers
+// are verified in it; each run of adjacent live extents slides down over the deleted ones
 // before it, written straight from the window; extents already in place are not
 // rewritten. Moves only go down, over extents the walk has passed: the journal gets a
 // deleted extent's header from the window (its blank body as zeros), and for a passed live
@@ -13,6 +13,7 @@
 
 #include "handle/block_io.h"
 #include "index/persistence.h"
+#include "format/endian.h"
 #include "journal/journal.h"
 #include "maintenance/check.h"
 #include "platform/platform.h"
@@ -20,20 +21,33 @@
 namespace varnel32::maintenance {
 namespace {
 
-// One read moves about a megabyte; the window must hold the largest extent (65,535
+// One mapping shows about a megabyte; the window must hold the largest extent (65,535
 // bytes) whole.
 constexpr uint32_t kWindowSize = 1u << 20;
 // Below this distance a move goes out in one write per run, its overwritten bytes copied
 // to the journal: pieces no longer than the distance would cost more in system calls.
 constexpr uint32_t kPointedMoveMinimum = 4096;
+// How many records ahead of the walk it asks for the nodes' slots, and for the nodes: far
+// enough for the slot to be there when its nodes are asked for, and for the nodes to be
+// there when the walk gets to them.
+constexpr uint32_t kSlotsAhead = 16;
+constexpr uint32_t kNodesAhead = 8;
 
-// The part of the file the walk reads in: `size` bytes from offset `start`.
+// The part of the file the walk reads: `size` bytes from offset `start`, mapped rather than
+// copied, so that the moved bytes cross from the page cache to the page cache once. The
+// view is the file itself: a write shows in it at once. Writes only go below the walk's
+// position, over bytes it has consumed, so what it reads later is as the call found it.
 struct Window {
-    uint8_t* bytes = nullptr;
+    platform::FileView view;
+    const uint8_t* bytes = nullptr;
     uint32_t start = 0;
     uint32_t size = 0;
-    uint32_t fileLength = 0;  // the library file's, at the last read
-    ~Window() { platform::Release(bytes); }
+    uint32_t fileLength = 0;  // the library file's, at the last mapping
+    uint8_t* copy = nullptr;  // a run that overlaps its own source goes out from here
+    ~Window() {
+        platform::UnmapView(view);
+        platform::Release(copy);
+    }
     Window() = default;
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -41,19 +55,19 @@ struct Window {
     bool Holds(uint32_t at, uint32_t count) const {
         return bytes != nullptr && at >= start && at - start + uint64_t{count} <= size;
     }
-    // Reads on from `at`, as far as the window or the file goes; false when the read comes
-    // back short or the file holds fewer than `count` bytes there.
-    bool ReadFrom(LibraryHandle* handle, uint32_t at, uint32_t count) {
+    // Maps on from `at`, as far as the window or the file goes; false when the mapping
+    // fails or the file holds fewer than `count` bytes there.
+    bool MapFrom(LibraryHandle* handle, uint32_t at, uint32_t count) {
+        platform::UnmapView(view);
+        bytes = nullptr;
+        size = 0;
         uint32_t length = 0;
         if (!journal::LibraryLength(handle, length) || at >= length) return false;
         fileLength = length;
-        if (bytes == nullptr) bytes = static_cast<uint8_t*>(platform::Allocate(kWindowSize));
-        if (bytes == nullptr) return false;
         const uint32_t want = std::min(kWindowSize, length - at);
         start = at;
-        size = 0;
-        if (want < count) return false;
-        if (!io::ReadAt(handle->descriptor, at, std::span<uint8_t>(bytes, want))) return false;
+        if (want < count || !platform::MapView(handle->descriptor, at, want, view)) return false;
+        bytes = view.bytes;
         size = want;
         return true;
     }
@@ -66,12 +80,23 @@ struct Run {
     uint32_t to = 0;
     uint32_t length = 0;
 
-    bool Write(LibraryHandle* handle, const Window& window) {
+    bool Write(LibraryHandle* handle, Window& window) {
         const uint32_t shift = from - to;
         while (length != 0) {
             const bool pointed = shift >= kPointedMoveMinimum;
             const uint32_t n = pointed ? std::min(length, shift) : length;
-            const std::span<const uint8_t> bytes(window.At(from), n);
+            std::span<const uint8_t> bytes(window.At(from), n);
+            if (!pointed) {
+                // The one write overlaps its own source: written from the view, it would
+                // read pages that it has already overwritten.
+                if (window.copy == nullptr) window.copy = static_cast<uint8_t*>(platform::Allocate(kWindowSize));
+                if (window.copy == nullptr) {
+                    length = 0;
+                    return false;
+                }
+                std::memcpy(window.copy, bytes.data(), n);
+                bytes = std::span<const uint8_t>(window.copy, n);
+            }
             if (!(pointed ? journal::MoveDown(handle, to, bytes, from) : journal::WriteAt(handle, to, bytes))) {
                 length = 0;
                 return false;
@@ -98,6 +123,7 @@ struct NodeMap {
     };
     Slot* slots = nullptr;
     uint32_t bits = 0;
+    uint32_t walkStart = format::kRecordAreaStart;  // the records before it count as met
     ~NodeMap() { platform::Release(slots); }
     NodeMap() = default;
     NodeMap(const NodeMap&) = delete;
@@ -137,8 +163,8 @@ struct NodeMap {
         usable = true;
         return true;
     }
-    // The walk asks for the slot of the record after next and the nodes of the next one
-    // ahead of time: both are cache misses at random places otherwise.
+    // The walk asks for slots and nodes ahead of time (Lookahead): both are cache misses at
+    // random places otherwise.
     void PrefetchSlot(uint32_t offset) const { __builtin_prefetch(&slots[Home(offset)]); }
     void PrefetchNodes(uint32_t offset) const {
         const Slot* slot = Find(offset);
@@ -155,30 +181,57 @@ struct NodeMap {
         }
     }
     // Where the walk starts in an area packed up to `packed`: at the last record that
-    // starts there or before it. The records before that one are met as they stand;
+    // starts there or before it. The records before that one count as met as they stand;
     // `live` counts them off. kRecordAreaStart when the tree does not fit.
     uint32_t SkipPacked(uint32_t packed, uint32_t& live) {
-        const size_t capacity = size_t{1} << bits;
         uint32_t start = format::kRecordAreaStart;
-        for (size_t i = 0; i < capacity; ++i) {
-            if (slots[i].offset <= packed) start = std::max(start, slots[i].offset);
+        uint32_t upToPacked = 0;
+        for (size_t i = 0; i < (size_t{1} << bits); ++i) {
+            if (slots[i].offset != 0 && slots[i].offset <= packed) {
+                ++upToPacked;
+                start = std::max(start, slots[i].offset);
+            }
         }
-        uint32_t before = 0;
-        for (size_t i = 0; i < capacity; ++i) {
-            if (slots[i].offset != 0 && slots[i].offset < start) ++before;
-        }
+        // All of those but the one at `start` lie before it.
+        const uint32_t before = upToPacked == 0 ? 0 : upToPacked - 1;
         if (before > live) return format::kRecordAreaStart;
-        for (size_t i = 0; i < capacity; ++i) {
-            if (slots[i].offset != 0 && slots[i].offset < start) slots[i].met = true;
-        }
         live -= before;
+        walkStart = start;
         return start;
     }
     // The models whose records the walk did not meet (the one a deletion just blanked) get
     // offset 0, which the arrangement drops.
     void ClearUnmet() const {
         for (size_t i = 0; i < (size_t{1} << bits); ++i) {
-            if (slots[i].offset != 0 && !slots[i].met) slots[i].model->recordOffset = 0;
+            const Slot& slot = slots[i];
+            if (slot.offset >= walkStart && !slot.met) slot.model->recordOffset = 0;
+        }
+    }
+};
+
+// A position some records ahead of the walk, read by capacity alone; it stops at the end of
+// the window, and catches up with the walk after it. Only asks for memory ahead of time:
+// what it reads is verified when the walk gets there.
+struct Lookahead {
+    uint32_t at = 0;
+    uint32_t lead = 0;  // records between the walk and `at`
+
+    // The walk is at `readPos`, one record on since the last step: moves on to `depth`
+    // records ahead and calls `ask` with each record offset it reaches.
+    template <typename Ask>
+    void Step(uint32_t readPos, const Window& window, uint32_t depth, Ask ask) {
+        if (lead == 0 || at < readPos) {
+            at = readPos;
+            lead = 0;
+        } else {
+            --lead;
+        }
+        while (lead < depth && window.Holds(at, static_cast<uint32_t>(format::kRecordHeaderSize))) {
+            const uint16_t capacity = format::Load16(window.At(at) + format::kRecordCapacityOffset);
+            if (capacity < format::kRecordHeaderSize) return;
+            at += capacity;
+            ++lead;
+            ask(at);
         }
     }
 };
@@ -236,13 +289,13 @@ int CompactLibraryFile(LibraryHandle* handle) {
     // it before its bytes leave.
     const auto ensure = [&](uint32_t count) {
         if (window.Holds(readPos, count)) return true;
-        return run.Write(handle, window) && window.ReadFrom(handle, readPos, count);
+        return run.Write(handle, window) && window.MapFrom(handle, readPos, count);
     };
     // A walk that stops early still writes the run it gathered, so that it leaves the file
     // as moving the extents one by one would have: the extents before the stop moved down.
     struct WriteOnExit {
         LibraryHandle* handle;
-        const Window& window;
+        Window& window;
         Run& run;
         bool done = false;
         ~WriteOnExit() {
@@ -250,14 +303,22 @@ int CompactLibraryFile(LibraryHandle* handle) {
         }
     } writeOnExit{handle, window, run};
     bool markedDirty = header.dirty != 0;
+    // Headers that this handle verified or wrote itself need not be checksummed again.
+    const bool checksumsKnown = journal::HeadersVerified(handle);
+    Lookahead slotsAhead;
+    Lookahead nodesAhead;
     while (liveRemaining != 0 || deletedRemaining != 0) {
         if (!ensure(static_cast<uint32_t>(format::kRecordHeaderSize))) return 0;
         const std::span<const uint8_t, format::kRecordHeaderSize> recordBytes(window.At(readPos),
                                                                               format::kRecordHeaderSize);
         // The checker's reading of an extent: a header that does not verify, or a capacity
         // that would not advance the walk or runs past the file, ends the compaction.
+        if (followTree) {
+            slotsAhead.Step(readPos, window, kSlotsAhead, [&](uint32_t at) { nodes.PrefetchSlot(at); });
+            nodesAhead.Step(readPos, window, kNodesAhead, [&](uint32_t at) { nodes.PrefetchNodes(at); });
+        }
         const check::Extent extent = check::ExtentAt(std::span<const uint8_t>(window.bytes, window.size),
-                                                     window.start, readPos, window.fileLength);
+                                                     window.start, readPos, window.fileLength, checksumsKnown);
         if (!extent.verified) return 0;
         const format::RecordHeader& record = extent.header;
         if (record.deleted != 0) {
@@ -272,13 +333,6 @@ int CompactLibraryFile(LibraryHandle* handle) {
         } else {
             if (liveRemaining == 0) return 0;
             --liveRemaining;
-            const uint32_t next = readPos + record.capacity;
-            if (followTree && window.Holds(next, static_cast<uint32_t>(format::kRecordHeaderSize))) {
-                nodes.PrefetchNodes(next);
-                const std::span<const uint8_t, format::kRecordHeaderSize> nextBytes(window.At(next),
-                                                                                    format::kRecordHeaderSize);
-                nodes.PrefetchSlot(next + format::DecodeRecordHeader(nextBytes).capacity);
-            }
             NodeMap::Slot* slot = followTree ? nodes.Find(readPos) : nullptr;
             if (slot != nullptr && SameName(record.model, slot->model->name) &&
                 SameName(record.type, slot->type->name) && SameName(record.manufacturer, slot->manufacturer->name)) {
