@@ -124,6 +124,7 @@ struct NodeMap {
     Slot* slots = nullptr;
     uint32_t bits = 0;
     uint32_t walkStart = format::kRecordAreaStart;  // the records before it count as met
+    const Slot* prefetched = nullptr;                 // PrefetchNodes's last slot
     ~NodeMap() { platform::Release(slots); }
     NodeMap() = default;
     NodeMap(const NodeMap&) = delete;
@@ -166,8 +167,11 @@ struct NodeMap {
     // The walk asks for slots and nodes ahead of time (Lookahead): both are cache misses at
     // random places otherwise.
     void PrefetchSlot(uint32_t offset) const { __builtin_prefetch(&slots[Home(offset)]); }
-    void PrefetchNodes(uint32_t offset) const {
+    // Notes the slot it found: without an effect the compiler may take the function for
+    // one without effects, prefetches and all, and drop its calls.
+    void PrefetchNodes(uint32_t offset) {
         const Slot* slot = Find(offset);
+        prefetched = slot;
         if (slot == nullptr) return;
         __builtin_prefetch(slot->model);
         __builtin_prefetch(slot->type);
