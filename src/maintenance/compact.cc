@@ -30,7 +30,7 @@ constexpr uint32_t kPointedMoveMinimum = 4096;
 // How many records ahead of the walk it asks for the nodes' slots, and for the nodes: far
 // enough for the slot to be there when its nodes are asked for, and for the nodes to be
 // there when the walk gets to them.
-constexpr uint32_t kSlotsAhead = 16;
+constexpr uint32_t kSlotsAhead = 24;
 constexpr uint32_t kNodesAhead = 8;
 
 // The part of the file the walk reads: `size` bytes from offset `start`, mapped rather than
@@ -124,7 +124,6 @@ struct NodeMap {
     Slot* slots = nullptr;
     uint32_t bits = 0;
     uint32_t walkStart = format::kRecordAreaStart;  // the records before it count as met
-    const Slot* prefetched = nullptr;                 // PrefetchNodes's last slot
     ~NodeMap() { platform::Release(slots); }
     NodeMap() = default;
     NodeMap(const NodeMap&) = delete;
@@ -150,6 +149,7 @@ struct NodeMap {
                 index::TypeNode& type = manufacturer.types[t];
                 if (type.modelCount == 0) return true;
                 for (uint16_t k = 0; k < type.modelCount; ++k) {
+                    if (k + 4 < type.modelCount) __builtin_prefetch(HomeSlot(type.models[k + 4].recordOffset));
                     const uint32_t offset = type.models[k].recordOffset;
                     if (offset == 0) return true;
                     uint32_t i = Home(offset);
@@ -164,19 +164,8 @@ struct NodeMap {
         usable = true;
         return true;
     }
-    // The walk asks for slots and nodes ahead of time (Lookahead): both are cache misses at
-    // random places otherwise.
-    void PrefetchSlot(uint32_t offset) const { __builtin_prefetch(&slots[Home(offset)]); }
-    // Notes the slot it found: without an effect the compiler may take the function for
-    // one without effects, prefetches and all, and drop its calls.
-    void PrefetchNodes(uint32_t offset) {
-        const Slot* slot = Find(offset);
-        prefetched = slot;
-        if (slot == nullptr) return;
-        __builtin_prefetch(slot->model);
-        __builtin_prefetch(slot->type);
-        __builtin_prefetch(slot->manufacturer);
-    }
+    // Where the search for `offset` begins, for asking for it ahead of time.
+    const Slot* HomeSlot(uint32_t offset) const { return &slots[Home(offset)]; }
     Slot* Find(uint32_t offset) const {
         const uint32_t mask = (1u << bits) - 1;
         for (uint32_t i = Home(offset);; i = (i + 1) & mask) {
@@ -215,28 +204,31 @@ struct NodeMap {
 
 // A position some records ahead of the walk, read by capacity alone; it stops at the end of
 // the window, and catches up with the walk after it. Only asks for memory ahead of time:
-// what it reads is verified when the walk gets there.
+// what it reads is verified when the walk gets there. The prefetches themselves stay in
+// the walk's body: in a function of their own, the compiler may take the function for one
+// without effects and drop its calls.
 struct Lookahead {
     uint32_t at = 0;
     uint32_t lead = 0;  // records between the walk and `at`
 
-    // The walk is at `readPos`, one record on since the last step: moves on to `depth`
-    // records ahead and calls `ask` with each record offset it reaches.
-    template <typename Ask>
-    void Step(uint32_t readPos, const Window& window, uint32_t depth, Ask ask) {
+    // The walk moved on to `readPos`, one record on since the last call.
+    void Follow(uint32_t readPos) {
         if (lead == 0 || at < readPos) {
             at = readPos;
             lead = 0;
         } else {
             --lead;
         }
-        while (lead < depth && window.Holds(at, static_cast<uint32_t>(format::kRecordHeaderSize))) {
-            const uint16_t capacity = format::Load16(window.At(at) + format::kRecordCapacityOffset);
-            if (capacity < format::kRecordHeaderSize) return;
-            at += capacity;
-            ++lead;
-            ask(at);
-        }
+    }
+    // Moves one record further while fewer than `depth` records ahead; false when it stops.
+    bool Next(const Window& window, uint32_t depth, uint32_t& next) {
+        if (lead >= depth || !window.Holds(at, static_cast<uint32_t>(format::kRecordHeaderSize))) return false;
+        const uint16_t capacity = format::Load16(window.At(at) + format::kRecordCapacityOffset);
+        if (capacity < format::kRecordHeaderSize) return false;
+        at += capacity;
+        ++lead;
+        next = at;
+        return true;
     }
 };
 
@@ -318,8 +310,25 @@ int CompactLibraryFile(LibraryHandle* handle) {
         // The checker's reading of an extent: a header that does not verify, or a capacity
         // that would not advance the walk or runs past the file, ends the compaction.
         if (followTree) {
-            slotsAhead.Step(readPos, window, kSlotsAhead, [&](uint32_t at) { nodes.PrefetchSlot(at); });
-            nodesAhead.Step(readPos, window, kNodesAhead, [&](uint32_t at) { nodes.PrefetchNodes(at); });
+            // Slots and record headers some records ahead, then the nodes of the records
+            // whose slots have arrived by now: both are cache misses at random places, longer
+            // than the walk's work on one record.
+            slotsAhead.Follow(readPos);
+            for (uint32_t at = 0; slotsAhead.Next(window, kSlotsAhead, at);) {
+                __builtin_prefetch(nodes.HomeSlot(at));
+                if (window.Holds(at, static_cast<uint32_t>(format::kRecordHeaderSize))) {
+                    __builtin_prefetch(window.At(at));
+                    __builtin_prefetch(window.At(at) + format::kRecordHeaderSize - 1);
+                }
+            }
+            nodesAhead.Follow(readPos);
+            for (uint32_t at = 0; nodesAhead.Next(window, kNodesAhead, at);) {
+                if (const NodeMap::Slot* slot = nodes.Find(at)) {
+                    __builtin_prefetch(slot->model);
+                    __builtin_prefetch(slot->type);
+                    __builtin_prefetch(slot->manufacturer);
+                }
+            }
         }
         const check::Extent extent = check::ExtentAt(std::span<const uint8_t>(window.bytes, window.size),
                                                      window.start, readPos, window.fileLength, checksumsKnown);

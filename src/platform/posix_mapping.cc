@@ -17,7 +17,7 @@ bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view) {
     const uint32_t from = offset - offset % page;
     const size_t length = size_t{offset - from} + count;
 #ifdef MAP_POPULATE
-    constexpr int kFlags = MAP_SHARED | MAP_POPULATE;
+    constexpr int kFlags = MAP_SHARED;
 #else
     constexpr int kFlags = MAP_SHARED;
 #endif
