@@ -44,10 +44,10 @@ struct FileView {
     size_t length = 0;
     void* mapping = nullptr;
 };
-// Maps `count` bytes of the file from `offset` (all within the file) for reading, with the
-// pages loaded. The view is the file itself, not a copy: writes to those bytes through the
-// descriptor show in it at once. The file must not be cut below the view while it is
-// mapped. Counts as a read for fault injection; false on failure.
+// Maps `count` bytes of the file from `offset` (all within the file) for reading. The view
+// is the file itself, not a copy: writes to those bytes through the descriptor show in it
+// at once. The file must not be cut below the view while it is mapped. Counts as a read
+// for fault injection; false on failure.
 bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view);
 void UnmapView(FileView& view);  // nothing when nothing is mapped
 

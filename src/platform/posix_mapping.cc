@@ -1,6 +1,6 @@
 // Read-only views of a file on POSIX systems: mmap(2) from the page boundary at or below the
 // offset asked for. MAP_SHARED, so that the view shows the page cache itself, writes
-// through the descriptor included; the pages are loaded at once where the system can.
+// through the descriptor included.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,12 +16,7 @@ bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view) {
     const auto page = static_cast<uint32_t>(::sysconf(_SC_PAGESIZE));
     const uint32_t from = offset - offset % page;
     const size_t length = size_t{offset - from} + count;
-#ifdef MAP_POPULATE
-    constexpr int kFlags = MAP_SHARED;
-#else
-    constexpr int kFlags = MAP_SHARED;
-#endif
-    void* base = ::mmap(nullptr, length, PROT_READ, kFlags, fd, static_cast<off_t>(from));
+    void* base = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(from));
     if (base == MAP_FAILED) return false;
     view.base = base;
     view.length = length;
