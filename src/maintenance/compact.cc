@@ -27,10 +27,9 @@ constexpr uint32_t kWindowSize = 1u << 20;
 // Below this distance a move goes out in one write per run, its overwritten bytes copied
 // to the journal: pieces no longer than the distance would cost more in system calls.
 constexpr uint32_t kPointedMoveMinimum = 4096;
-// How many records ahead of the walk it asks for the nodes' slots, and for the nodes: far
-// enough for the slot to be there when its nodes are asked for, and for the nodes to be
-// there when the walk gets to them.
-constexpr uint32_t kSlotsAhead = 24;
+// How many records ahead of the walk it asks for record headers and for nodes: far enough
+// for them to be there when the walk gets to them.
+constexpr uint32_t kHeadersAhead = 16;
 constexpr uint32_t kNodesAhead = 8;
 
 // The part of the file the walk reads: `size` bytes from offset `start`, mapped rather than
@@ -109,39 +108,39 @@ struct Run {
     }
 };
 
-// The nodes of the handle's tree by record offset, so that the walk finds the node of each
-// record it meets without looking its names up. Open addressing; offset 0 marks a free slot.
-struct NodeMap {
-    // The nodes themselves, not positions: the three loads then go out at once. The tree
-    // does not change during the walk.
-    struct Slot {
+// The nodes of the handle's tree in record-offset order, so that the walk meets the node
+// of each record it reaches as the next in line, without looking its names up, and can ask
+// for the nodes some records ahead. The tree does not change during the walk.
+struct NodeList {
+    struct Node {
         uint32_t offset;
-        bool met;  // the walk met the record
         index::ManufacturerNode* manufacturer;
         index::TypeNode* type;
         index::ModelNode* model;
     };
-    Slot* slots = nullptr;
-    uint32_t bits = 0;
-    uint32_t walkStart = format::kRecordAreaStart;  // the records before it count as met
-    ~NodeMap() { platform::Release(slots); }
-    NodeMap() = default;
-    NodeMap(const NodeMap&) = delete;
-    NodeMap& operator=(const NodeMap&) = delete;
+    Node* nodes = nullptr;
+    uint32_t count = 0;
+    uint32_t next = 0;  // the first node the walk has not reached
+    ~NodeList() { platform::Release(nodes); }
+    NodeList() = default;
+    NodeList(const NodeList&) = delete;
+    NodeList& operator=(const NodeList&) = delete;
 
-    uint32_t Home(uint32_t offset) const { return (offset * 0x9E3779B1u) >> (32 - bits); }
     // False when memory ran out; `usable` false when the tree cannot stand for the file's
-    // records (it is empty, or has a level without nodes or a model without a record).
+    // records (it is empty, or has a level without nodes, a model without a record in the
+    // record area or two models on one record).
     bool Build(index::CatalogueIndex& tree, bool& usable) {
         usable = false;
         const uint32_t models = index::CountModels(tree);
         if (models == 0) return true;
-        bits = 4;
-        while ((1u << bits) < 2 * models) ++bits;
-        const size_t capacity = size_t{1} << bits;
-        slots = static_cast<Slot*>(platform::AllocateZeroed(capacity * sizeof(Slot)));
-        if (slots == nullptr) return false;
-        const uint32_t mask = static_cast<uint32_t>(capacity - 1);
+        nodes = static_cast<Node*>(platform::Allocate(size_t{models} * sizeof(Node)));
+        auto* spare = static_cast<Node*>(platform::Allocate(size_t{models} * sizeof(Node)));
+        const struct ReleaseSpare {
+            Node*& spare;
+            ~ReleaseSpare() { platform::Release(spare); }
+        } releaseSpare{spare};
+        if (nodes == nullptr || spare == nullptr) return false;
+        uint32_t highest = 0;
         for (uint16_t m = 0; m < tree.manufacturerCount; ++m) {
             index::ManufacturerNode& manufacturer = tree.manufacturers[m];
             if (manufacturer.typeCount == 0) return true;
@@ -149,56 +148,61 @@ struct NodeMap {
                 index::TypeNode& type = manufacturer.types[t];
                 if (type.modelCount == 0) return true;
                 for (uint16_t k = 0; k < type.modelCount; ++k) {
-                    if (k + 4 < type.modelCount) __builtin_prefetch(HomeSlot(type.models[k + 4].recordOffset));
                     const uint32_t offset = type.models[k].recordOffset;
-                    if (offset == 0) return true;
-                    uint32_t i = Home(offset);
-                    while (slots[i].offset != 0) {
-                        if (slots[i].offset == offset) return true;
-                        i = (i + 1) & mask;
-                    }
-                    slots[i] = Slot{offset, false, &manufacturer, &type, &type.models[k]};
+                    if (offset < format::kRecordAreaStart || count == models) return true;
+                    nodes[count++] = Node{offset, &manufacturer, &type, &type.models[k]};
+                    highest = std::max(highest, offset);
                 }
             }
+        }
+        // Sorted by offset a digit at a time from the lowest (a radix sort: each pass is
+        // stable), 14 bits per pass.
+        constexpr uint32_t kDigitBits = 14;
+        constexpr uint32_t kBuckets = 1u << kDigitBits;
+        auto* starts = static_cast<uint32_t*>(platform::Allocate(kBuckets * sizeof(uint32_t)));
+        if (starts == nullptr) return false;
+        for (uint32_t shift = 0; shift < 32 && (highest >> shift) != 0; shift += kDigitBits) {
+            std::memset(starts, 0, kBuckets * sizeof(uint32_t));
+            for (uint32_t i = 0; i < count; ++i) ++starts[(nodes[i].offset >> shift) & (kBuckets - 1)];
+            uint32_t sum = 0;
+            for (uint32_t d = 0; d < kBuckets; ++d) {
+                const uint32_t n = starts[d];
+                starts[d] = sum;
+                sum += n;
+            }
+            for (uint32_t i = 0; i < count; ++i) spare[starts[(nodes[i].offset >> shift) & (kBuckets - 1)]++] = nodes[i];
+            std::swap(nodes, spare);
+        }
+        platform::Release(starts);
+        for (uint32_t i = 1; i < count; ++i) {
+            if (nodes[i].offset == nodes[i - 1].offset) return true;
         }
         usable = true;
         return true;
     }
-    // Where the search for `offset` begins, for asking for it ahead of time.
-    const Slot* HomeSlot(uint32_t offset) const { return &slots[Home(offset)]; }
-    Slot* Find(uint32_t offset) const {
-        const uint32_t mask = (1u << bits) - 1;
-        for (uint32_t i = Home(offset);; i = (i + 1) & mask) {
-            if (slots[i].offset == offset) return &slots[i];
-            if (slots[i].offset == 0) return nullptr;
-        }
-    }
     // Where the walk starts in an area packed up to `packed`: at the last record that
-    // starts there or before it. The records before that one count as met as they stand;
+    // starts there or before it. The records before that one are met as they stand;
     // `live` counts them off. kRecordAreaStart when the tree does not fit.
     uint32_t SkipPacked(uint32_t packed, uint32_t& live) {
-        uint32_t start = format::kRecordAreaStart;
-        uint32_t upToPacked = 0;
-        for (size_t i = 0; i < (size_t{1} << bits); ++i) {
-            if (slots[i].offset != 0 && slots[i].offset <= packed) {
-                ++upToPacked;
-                start = std::max(start, slots[i].offset);
-            }
-        }
-        // All of those but the one at `start` lie before it.
-        const uint32_t before = upToPacked == 0 ? 0 : upToPacked - 1;
+        const Node* after =
+            std::partition_point(nodes, nodes + count, [packed](const Node& n) { return n.offset <= packed; });
+        if (after == nodes) return format::kRecordAreaStart;
+        const auto before = static_cast<uint32_t>(after - nodes) - 1;
         if (before > live) return format::kRecordAreaStart;
         live -= before;
-        walkStart = start;
-        return start;
+        next = before;
+        return nodes[before].offset;
     }
-    // The models whose records the walk did not meet (the one a deletion just blanked) get
-    // offset 0, which the arrangement drops.
-    void ClearUnmet() const {
-        for (size_t i = 0; i < (size_t{1} << bits); ++i) {
-            const Slot& slot = slots[i];
-            if (slot.offset >= walkStart && !slot.met) slot.model->recordOffset = 0;
-        }
+    // The node of the live record at `offset`, the next in line; null when there is none.
+    // The nodes passed on the way, whose records the walk did not meet (the one a deletion
+    // just blanked), get offset 0, which the arrangement drops.
+    Node* Reach(uint32_t offset) {
+        while (next < count && nodes[next].offset < offset) nodes[next++].model->recordOffset = 0;
+        if (next == count || nodes[next].offset != offset) return nullptr;
+        return &nodes[next++];
+    }
+    void ClearUnreached() {
+        while (next < count) nodes[next++].model->recordOffset = 0;
     }
 };
 
@@ -265,7 +269,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
     // A tree that holds exactly the file's records only needs their new offsets and then
     // the order of a rebuild; any record it does not know as the file spells it makes the
     // walk rebuild the tree from the records instead.
-    NodeMap nodes;
+    NodeList nodes;
     bool followTree = false;
     if (!handle->indexIncomplete && !nodes.Build(handle->index, followTree)) return 0;
     if (!followTree) index::FreeCatalogueIndex(handle->index);
@@ -301,8 +305,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
     bool markedDirty = header.dirty != 0;
     // Headers that this handle verified or wrote itself need not be checksummed again.
     const bool checksumsKnown = journal::HeadersVerified(handle);
-    Lookahead slotsAhead;
-    Lookahead nodesAhead;
+    Lookahead headersAhead;
     while (liveRemaining != 0 || deletedRemaining != 0) {
         if (!ensure(static_cast<uint32_t>(format::kRecordHeaderSize))) return 0;
         const std::span<const uint8_t, format::kRecordHeaderSize> recordBytes(window.At(readPos),
@@ -310,24 +313,21 @@ int CompactLibraryFile(LibraryHandle* handle) {
         // The checker's reading of an extent: a header that does not verify, or a capacity
         // that would not advance the walk or runs past the file, ends the compaction.
         if (followTree) {
-            // Slots and record headers some records ahead, then the nodes of the records
-            // whose slots have arrived by now: both are cache misses at random places, longer
-            // than the walk's work on one record.
-            slotsAhead.Follow(readPos);
-            for (uint32_t at = 0; slotsAhead.Next(window, kSlotsAhead, at);) {
-                __builtin_prefetch(nodes.HomeSlot(at));
+            // Record headers and nodes some records ahead: the nodes are cache misses at
+            // random places, longer than the walk's work on one record, and the headers
+            // are met on a new page every few records.
+            headersAhead.Follow(readPos);
+            for (uint32_t at = 0; headersAhead.Next(window, kHeadersAhead, at);) {
                 if (window.Holds(at, static_cast<uint32_t>(format::kRecordHeaderSize))) {
                     __builtin_prefetch(window.At(at));
                     __builtin_prefetch(window.At(at) + format::kRecordHeaderSize - 1);
                 }
             }
-            nodesAhead.Follow(readPos);
-            for (uint32_t at = 0; nodesAhead.Next(window, kNodesAhead, at);) {
-                if (const NodeMap::Slot* slot = nodes.Find(at)) {
-                    __builtin_prefetch(slot->model);
-                    __builtin_prefetch(slot->type);
-                    __builtin_prefetch(slot->manufacturer);
-                }
+            if (nodes.next + kNodesAhead < nodes.count) {
+                const NodeList::Node& ahead = nodes.nodes[nodes.next + kNodesAhead];
+                __builtin_prefetch(ahead.model);
+                __builtin_prefetch(ahead.type);
+                __builtin_prefetch(ahead.manufacturer);
             }
         }
         const check::Extent extent = check::ExtentAt(std::span<const uint8_t>(window.bytes, window.size),
@@ -346,11 +346,10 @@ int CompactLibraryFile(LibraryHandle* handle) {
         } else {
             if (liveRemaining == 0) return 0;
             --liveRemaining;
-            NodeMap::Slot* slot = followTree ? nodes.Find(readPos) : nullptr;
-            if (slot != nullptr && SameName(record.model, slot->model->name) &&
-                SameName(record.type, slot->type->name) && SameName(record.manufacturer, slot->manufacturer->name)) {
-                slot->model->recordOffset = writePos;
-                slot->met = true;
+            NodeList::Node* node = followTree ? nodes.Reach(readPos) : nullptr;
+            if (node != nullptr && SameName(record.model, node->model->name) &&
+                SameName(record.type, node->type->name) && SameName(record.manufacturer, node->manufacturer->name)) {
+                node->model->recordOffset = writePos;
             } else {
                 if (followTree) {
                     followTree = false;
@@ -382,7 +381,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
     writeOnExit.done = true;
     if (!run.Write(handle, window)) return 0;
     if (followTree) {
-        nodes.ClearUnmet();
+        nodes.ClearUnreached();
         index::ArrangeInFileOrder(handle->index);
     }
     journal::NotePacked(handle, followTree ? writePos : 0);
