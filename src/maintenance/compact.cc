@@ -36,28 +36,30 @@ constexpr uint32_t kNodesAhead = 8;
 // copied, so that the moved bytes cross from the page cache to the page cache once. The
 // view is the file itself: a write shows in it at once. Writes only go below the walk's
 // position, over bytes it has consumed, so what it reads later is as the call found it.
+// The whole file is mapped at once where the address space allows, and stays mapped in
+// the handle for the next compaction where the system allows (its pages then need not be
+// mapped in again).
 struct Window {
-    platform::FileView view;
+    platform::FileView& view;  // the handle's
     const uint8_t* bytes = nullptr;
     uint32_t start = 0;
     uint32_t size = 0;
     uint32_t fileLength = 0;  // the library file's, at the last mapping
     uint8_t* copy = nullptr;  // a run that overlaps its own source goes out from here
+    explicit Window(platform::FileView& handleView) : view(handleView) {}
     ~Window() {
-        platform::UnmapView(view);
+        if (!platform::ViewsSurviveCuts()) platform::UnmapView(view);
         platform::Release(copy);
     }
-    Window() = default;
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
     bool Holds(uint32_t at, uint32_t count) const {
         return bytes != nullptr && at >= start && at - start + uint64_t{count} <= size;
     }
-    // Maps on from `at`, as far as the window or the file goes; false when the mapping
+    // Shows on from `at`, as far as the window or the file goes; false when the mapping
     // fails or the file holds fewer than `count` bytes there.
     bool MapFrom(LibraryHandle* handle, uint32_t at, uint32_t count) {
-        platform::UnmapView(view);
         bytes = nullptr;
         size = 0;
         uint32_t length = 0;
@@ -65,8 +67,16 @@ struct Window {
         fileLength = length;
         const uint32_t want = std::min(kWindowSize, length - at);
         start = at;
-        if (want < count || !platform::MapView(handle->descriptor, at, want, view)) return false;
-        bytes = view.bytes;
+        if (want < count) return false;
+        const bool mapped = view.bytes != nullptr && at >= view.offset && at - view.offset + uint64_t{want} <= view.count;
+        if (!mapped) {
+            platform::UnmapView(view);
+            if (!platform::MapView(handle->descriptor, 0, length, view) &&
+                !platform::MapView(handle->descriptor, at, want, view)) {
+                return false;
+            }
+        }
+        bytes = view.bytes + (at - view.offset);
         size = want;
         return true;
     }
@@ -283,7 +293,7 @@ int CompactLibraryFile(LibraryHandle* handle) {
     uint32_t readPos = format::kRecordAreaStart;
     if (followTree) readPos = nodes.SkipPacked(journal::PackedEnd(handle), liveRemaining);
     uint32_t writePos = readPos;
-    Window window;
+    Window window(handle->journal.view);
     Run run;
     // Makes [readPos, readPos + count) readable in the window, writing the run gathered in
     // it before its bytes leave.

@@ -36,10 +36,12 @@ bool TruncateTo(int fd, uint32_t length);
 void CloseFile(int fd);
 
 // ---- Read-only views of a file (posix_mapping.cc, win32_mapping.cc) ----------------------
-// `bytes` shows the file's bytes from the offset asked for; `base` and `length` are what
-// the system mapped (from a boundary it accepts), `mapping` its object where it has one.
+// `bytes` shows the `count` file bytes from `offset`; `base` and `length` are what the
+// system mapped (from a boundary it accepts), `mapping` its object where it has one.
 struct FileView {
     const uint8_t* bytes = nullptr;
+    uint32_t offset = 0;
+    uint32_t count = 0;
     void* base = nullptr;
     size_t length = 0;
     void* mapping = nullptr;
@@ -50,6 +52,9 @@ struct FileView {
 // for fault injection; false on failure.
 bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view);
 void UnmapView(FileView& view);  // nothing when nothing is mapped
+// Whether a view may stay mapped while the file is cut or grows (POSIX); where it may not
+// (Windows: a mapped file cannot be cut), views go before the file's length changes.
+bool ViewsSurviveCuts();
 
 // ---- The journal beside a library file and flushing (posix_durability.cc, win32_...) -----
 // Opens or creates `path` for reading and writing, kept exclusively like OpenWrite; sets

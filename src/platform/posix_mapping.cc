@@ -21,6 +21,8 @@ bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view) {
     view.base = base;
     view.length = length;
     view.bytes = static_cast<const uint8_t*>(base) + (offset - from);
+    view.offset = offset;
+    view.count = count;
     return true;
 }
 
@@ -28,5 +30,9 @@ void UnmapView(FileView& view) {
     if (view.base != nullptr) ::munmap(view.base, view.length);
     view = FileView{};
 }
+
+// The view shows the page cache: a cut drops the pages past the new end, which nobody
+// reads until the file grows there again.
+bool ViewsSurviveCuts() { return true; }
 
 }  // namespace varnel32::platform

@@ -32,6 +32,8 @@ bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view) {
     view.length = length;
     view.mapping = section;
     view.bytes = static_cast<const uint8_t*>(base) + (offset - from);
+    view.offset = offset;
+    view.count = count;
     return true;
 }
 
@@ -40,5 +42,8 @@ void UnmapView(FileView& view) {
     if (view.mapping != nullptr) ::CloseHandle(view.mapping);
     view = FileView{};
 }
+
+// SetEndOfFile refuses a file with a mapped view, and the section is sized by the file.
+bool ViewsSurviveCuts() { return false; }
 
 }  // namespace varnel32::platform
