@@ -24,6 +24,9 @@ namespace {
 // One mapping shows about a megabyte; the window must hold the largest extent (65,535
 // bytes) whole.
 constexpr uint32_t kWindowSize = 1u << 20;
+// The most the walk maps at once: a larger file is mapped in spans of this size, from
+// boundaries half a span apart, so that a 32-bit process finds room for the view.
+constexpr uint32_t kViewSpan = 1u << 28;
 // Below this distance a move goes out in one write per run, its overwritten bytes copied
 // to the journal: pieces no longer than the distance would cost more in system calls.
 constexpr uint32_t kPointedMoveMinimum = 4096;
@@ -36,9 +39,9 @@ constexpr uint32_t kNodesAhead = 8;
 // copied, so that the moved bytes cross from the page cache to the page cache once. The
 // view is the file itself: a write shows in it at once. Writes only go below the walk's
 // position, over bytes it has consumed, so what it reads later is as the call found it.
-// The whole file is mapped at once where the address space allows, and stays mapped in
-// the handle for the next compaction where the system allows (its pages then need not be
-// mapped in again).
+// Up to kViewSpan bytes are mapped at once (all of a file below half that size), and the
+// view stays in the handle for the next compaction where the system allows (its pages
+// then need not be mapped in again).
 struct Window {
     platform::FileView& view;  // the handle's
     const uint8_t* bytes = nullptr;
@@ -71,10 +74,8 @@ struct Window {
         const bool mapped = view.bytes != nullptr && at >= view.offset && at - view.offset + uint64_t{want} <= view.count;
         if (!mapped) {
             platform::UnmapView(view);
-            if (!platform::MapView(handle->descriptor, 0, length, view) &&
-                !platform::MapView(handle->descriptor, at, want, view)) {
-                return false;
-            }
+            const uint32_t from = at - at % (kViewSpan / 2);
+            if (!platform::MapView(handle->descriptor, from, std::min(kViewSpan, length - from), view)) return false;
         }
         bytes = view.bytes + (at - view.offset);
         size = want;
