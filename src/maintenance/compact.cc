@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/endian.h"
 #include "handle/block_io.h"
 #include "index/persistence.h"
-#include "format/endian.h"
 #include "journal/journal.h"
 #include "maintenance/check.h"
 #include "platform/platform.h"
@@ -321,8 +321,6 @@ int CompactLibraryFile(LibraryHandle* handle) {
         if (!ensure(static_cast<uint32_t>(format::kRecordHeaderSize))) return 0;
         const std::span<const uint8_t, format::kRecordHeaderSize> recordBytes(window.At(readPos),
                                                                               format::kRecordHeaderSize);
-        // The checker's reading of an extent: a header that does not verify, or a capacity
-        // that would not advance the walk or runs past the file, ends the compaction.
         if (followTree) {
             // Record headers and nodes some records ahead: the nodes are cache misses at
             // random places, longer than the walk's work on one record, and the headers
@@ -341,6 +339,8 @@ int CompactLibraryFile(LibraryHandle* handle) {
                 __builtin_prefetch(ahead.manufacturer);
             }
         }
+        // The checker's reading of an extent: a header that does not verify, or a capacity
+        // that would not advance the walk or runs past the file, ends the compaction.
         const check::Extent extent = check::ExtentAt(std::span<const uint8_t>(window.bytes, window.size),
                                                      window.start, readPos, window.fileLength, checksumsKnown);
         if (!extent.verified) return 0;
