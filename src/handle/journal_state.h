@@ -60,11 +60,19 @@ struct JournalState {
     // last compaction verified and found spelled as the tree's nodes, and nothing has
     // written there since (0: nothing known). Every write and undo lowers it.
     uint32_t packedEnd;
+    // Every record header in the file is one the handle's last compaction verified or one
+    // the handle wrote itself since (it holds the file alone), so that a compaction need
+    // not compute their checksums again. An undo clears it.
+    bool headersVerified;
+    // The library file as the handle's last compaction mapped it, kept for the next one
+    // where the system lets a mapped file change its length: the pages then stay mapped.
+    platform::FileView view;
     uint8_t* pending;  // journal blocks not yet written
     uint32_t pendingSize, pendingCapacity;
 };
 
 inline void ReleaseJournalMemory(JournalState& s) {
+    platform::UnmapView(s.view);
     platform::Release(s.covered);
     platform::Release(s.moved);
     platform::Release(s.pending);

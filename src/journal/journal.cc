@@ -309,6 +309,7 @@ bool Change::Undo() {
     if (!s.active) return false;
     s.headerCached = false;
     s.packedEnd = 0;
+    s.headersVerified = false;
     bool ok = true;
     if (s.started) {
         // A commit that failed may have destroyed the journal's header half-way: it is
@@ -464,7 +465,12 @@ void CutAfterCommit(LibraryHandle* handle, uint32_t length) {
 
 uint32_t PackedEnd(const LibraryHandle* handle) { return handle->journal.packedEnd; }
 
-void NotePacked(LibraryHandle* handle, uint32_t end) { handle->journal.packedEnd = end; }
+bool HeadersVerified(const LibraryHandle* handle) { return handle->journal.headersVerified; }
+
+void NotePacked(LibraryHandle* handle, uint32_t end) {
+    handle->journal.packedEnd = end;
+    handle->journal.headersVerified = true;
+}
 
 void CloseJournal(LibraryHandle* handle) {
     JournalState& s = handle->journal;

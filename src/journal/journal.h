@@ -69,8 +69,11 @@ void NoteWritten(LibraryHandle* handle, uint32_t end);
 void CutAfterCommit(LibraryHandle* handle, uint32_t length);
 
 // How far the record area is as the handle's last compaction packed and verified it (see
-// JournalState::packedEnd); the compaction notes it.
+// JournalState::packedEnd), and whether the file holds only record headers known to
+// verify (JournalState::headersVerified). A compaction that walked the whole area notes
+// both.
 uint32_t PackedEnd(const LibraryHandle* handle);
+bool HeadersVerified(const LibraryHandle* handle);
 void NotePacked(LibraryHandle* handle, uint32_t end);
 
 // At the handle's last close: closes the journal and removes it, unless an undo failed.

@@ -404,14 +404,16 @@ void ReportBlock(fmt::BlockKind kind, const BlockCheck& check, uint32_t offset, 
                        Hex32(check.computedCrc), Hex32(check.storedCrc)});
 }
 
-Extent ExtentAt(std::span<const uint8_t> bytes, uint32_t base, uint32_t offset, uint64_t fileSize) {
+Extent ExtentAt(std::span<const uint8_t> bytes, uint32_t base, uint32_t offset, uint64_t fileSize,
+                bool checksumKnown) {
     Extent x;
     x.offset = offset;
     if (offset < base || offset - base > bytes.size() || bytes.size() - (offset - base) < fmt::kRecordHeaderSize)
         return x;
     const std::span<const uint8_t, fmt::kRecordHeaderSize> block(bytes.data() + (offset - base),
                                                                  fmt::kRecordHeaderSize);
-    if (!fmt::Verify(fmt::BlockKind::Record, block)) return x;
+    if (checksumKnown ? fmt::Load32(block.data()) != fmt::kRecordMagic : !fmt::Verify(fmt::BlockKind::Record, block))
+        return x;
     x.header = fmt::DecodeRecordHeader(block);
     x.verified = x.header.capacity >= fmt::kRecordHeaderSize && fileSize - offset >= x.header.capacity;
     return x;

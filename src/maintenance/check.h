@@ -51,7 +51,9 @@ struct Extent {
 
 // The extent at file offset `offset`, from `bytes`, which hold the file from offset `base`
 // on; the file is `fileSize` bytes long. A header that `bytes` do not hold does not verify.
-Extent ExtentAt(std::span<const uint8_t> bytes, uint32_t base, uint32_t offset, uint64_t fileSize);
+// `checksumKnown`: the caller knows the header's checksum holds; only its magic is checked.
+Extent ExtentAt(std::span<const uint8_t> bytes, uint32_t base, uint32_t offset, uint64_t fileSize,
+                bool checksumKnown = false);
 
 // Visits the extents of `file` in file order from `from` by capacity until `stop`, or until
 // one that does not verify (which is visited, and ends the walk), or `visit` returns false.

@@ -35,6 +35,27 @@ bool SeekTo(int fd, uint32_t offset);
 bool TruncateTo(int fd, uint32_t length);
 void CloseFile(int fd);
 
+// ---- Read-only views of a file (posix_mapping.cc, win32_mapping.cc) ----------------------
+// `bytes` shows the `count` file bytes from `offset`; `base` and `length` are what the
+// system mapped (from a boundary it accepts), `mapping` its object where it has one.
+struct FileView {
+    const uint8_t* bytes = nullptr;
+    uint32_t offset = 0;
+    uint32_t count = 0;
+    void* base = nullptr;
+    size_t length = 0;
+    void* mapping = nullptr;
+};
+// Maps `count` bytes of the file from `offset` (all within the file) for reading. The view
+// is the file itself, not a copy: writes to those bytes through the descriptor show in it
+// at once. The file must not be cut below the view while it is mapped. Counts as a read
+// for fault injection; false on failure.
+bool MapView(int fd, uint32_t offset, uint32_t count, FileView& view);
+void UnmapView(FileView& view);  // nothing when nothing is mapped
+// Whether a view may stay mapped while the file is cut or grows (POSIX); where it may not
+// (Windows: a mapped file cannot be cut), views go before the file's length changes.
+bool ViewsSurviveCuts();
+
 // ---- The journal beside a library file and flushing (posix_durability.cc, win32_...) -----
 // Opens or creates `path` for reading and writing, kept exclusively like OpenWrite; sets
 // `created` when the file did not exist. -1 on failure.
