@@ -27,9 +27,24 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     const uint32_t existing = index::FindRecordOffset(handle->index, image.manufacturer.data(),
                                                       image.type.data(), image.model.data());
     if (existing != 0) {
-        format::RecordHeader stored;
-        if (!io::ReadRecordHeader(fd, existing, stored)) return 0;
+        // One read takes the stored record header and the original bytes that the new
+        // image overwrites when it fits in place, which go to the journal from here, so
+        // that the write needs no read of its own.
+        uint32_t length = 0;
+        if (!journal::LibraryLength(handle, length) || existing >= length) return 0;
+        const uint32_t want = std::min<uint32_t>(capacity, length - existing);
+        if (want < format::kRecordHeaderSize) return 0;
+        platform::OwnedBlock original(want, platform::OwnedBlock::Unfilled{});
+        if (original.failed() || !io::ReadAt(fd, existing, std::span<uint8_t>(original.get(), want))) return 0;
+        const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(original.get(),
+                                                                              format::kRecordHeaderSize);
+        if (!format::Verify(format::BlockKind::Record, storedBytes)) return 0;
+        const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
         if (stored.capacity >= image.usedSize) {
+            const uint32_t overwritten = std::min<uint32_t>(want, stored.capacity);
+            if (!journal::ProtectRead(handle, existing, std::span<const uint8_t>(original.get(), overwritten))) {
+                return 0;
+            }
             capacity = stored.capacity;
             return existing;
         }
