@@ -134,13 +134,18 @@ ModelNode* FindModel(const TypeNode& type, const char* name) {
     return FindIn(type.models, type.modelCount, type.modelTable, name);
 }
 
+const ModelNode* FindRecord(const CatalogueIndex& index, const char* manufacturer,
+                            const char* type, const char* model) {
+    const ManufacturerNode* m = FindManufacturer(index, manufacturer);
+    if (m == nullptr) return nullptr;
+    const TypeNode* t = FindType(*m, type);
+    if (t == nullptr) return nullptr;
+    return FindModel(*t, model);
+}
+
 uint32_t FindRecordOffset(const CatalogueIndex& index, const char* manufacturer,
                           const char* type, const char* model) {
-    const ManufacturerNode* m = FindManufacturer(index, manufacturer);
-    if (m == nullptr) return 0;
-    const TypeNode* t = FindType(*m, type);
-    if (t == nullptr) return 0;
-    const ModelNode* node = FindModel(*t, model);
+    const ModelNode* node = FindRecord(index, manufacturer, type, model);
     return node == nullptr ? 0 : node->recordOffset;
 }
 

@@ -23,8 +23,16 @@ struct NameTable {
     uint32_t capacity;  // a power of two, at least twice the level's count; 0: no table
 };
 
+// The longest first read a fetch makes: longer records take a second one. Beyond this the
+// bytes a wrong guess copies cost more than the read it saves.
+inline constexpr uint16_t kLongestFirstRead = 16 * 1024;
+
 struct ModelNode {
     Name name;
+    // How many bytes a fetch reads first: the distance to the next record where the saved
+    // index suggests it (0: unknown). Only a guess, which costs a second read when it is
+    // short and a few copied bytes when it is long; it sits in what would be padding.
+    uint16_t firstRead;
     uint32_t recordOffset;  // 0: no record
 };
 
@@ -54,6 +62,9 @@ struct CatalogueIndex {
 ManufacturerNode* FindManufacturer(const CatalogueIndex& index, const char* name);
 TypeNode* FindType(const ManufacturerNode& manufacturer, const char* name);
 ModelNode* FindModel(const TypeNode& type, const char* name);
+// The model node of the record with these names, or null when there is none.
+const ModelNode* FindRecord(const CatalogueIndex& index, const char* manufacturer,
+                            const char* type, const char* model);
 // The offset of the record with these names, or 0 when there is none.
 uint32_t FindRecordOffset(const CatalogueIndex& index, const char* manufacturer,
                           const char* type, const char* model);

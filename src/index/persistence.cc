@@ -52,6 +52,33 @@ bool WriteEntries(LibraryHandle* handle, const format::LibraryHeader& header) {
     return filled == 0 || flush();
 }
 
+// A file filled in catalogue order (an import walks its folders so) holds each record
+// right before the next one in the saved index, which is the tree's order just after a
+// load: the distance between their offsets is then the record's extent, which a fetch
+// reads whole in one go. Where the order differs, the guess is only left out when it is
+// implausible; a wrong one costs a second read or a few copied bytes, never a result.
+void GuessFirstReads(CatalogueIndex& tree, uint32_t dataEnd) {
+    ModelNode* previous = nullptr;
+    const auto guess = [&previous](uint32_t nextOffset) {
+        if (previous == nullptr) return;
+        const uint32_t offset = previous->recordOffset;
+        if (nextOffset > offset + format::kRecordHeaderSize && nextOffset - offset <= kLongestFirstRead) {
+            previous->firstRead = static_cast<uint16_t>(nextOffset - offset);
+        }
+    };
+    for (uint16_t i = 0; i < tree.manufacturerCount; ++i) {
+        const ManufacturerNode& m = tree.manufacturers[i];
+        for (uint16_t j = 0; j < m.typeCount; ++j) {
+            const TypeNode& t = m.types[j];
+            for (uint16_t k = 0; k < t.modelCount; ++k) {
+                guess(t.models[k].recordOffset);
+                previous = &t.models[k];
+            }
+        }
+    }
+    guess(dataEnd);
+}
+
 }  // namespace
 
 int LoadCatalogueIndex(LibraryHandle* handle) {
@@ -82,6 +109,7 @@ int LoadCatalogueIndex(LibraryHandle* handle) {
         done += want;
         position += wantBytes;
     }
+    GuessFirstReads(handle->index, header.dataEnd);
     return 1;
 }
 

@@ -1,7 +1,7 @@
-// Fetching a record: the stored bytes are read in one positioned read (two for a record
-// longer than the first read takes) straight into the result block, then every block is
-// verified and the entries are moved down in place into the caller's layout. Nothing is
-// copied beyond the result block whatever the file claims.
+// Fetching a record: the stored bytes are read in one positioned read (two when the first
+// read, sized by the tree's guess of the record's extent, falls short) straight into the
+// result block, then every block is verified and the entries are moved down in place into
+// the caller's layout. Nothing is copied beyond the result block whatever the file claims.
 #include <algorithm>
 #include <cstring>
 
@@ -15,10 +15,11 @@
 namespace varnel32::records {
 namespace {
 
-// The first read takes 1 KiB: a small record whole, the header and first entries of a
-// larger one, which is then read on into the result block. Every byte read beyond the
-// record is copied for nothing; at 1 KiB that costs about what a second read would.
-constexpr uint32_t kFirstRead = 1024 - static_cast<uint32_t>(format::kRecordHeaderSize);
+// Without a guess the first read takes 1 KiB: a small record whole, the header and first
+// entries of a larger one, which is then read on into the result block. A read costs
+// about as much as copying 16 KiB more, so a guess of the whole extent pays even when it
+// brings a kilobyte of spare space along.
+constexpr uint32_t kDefaultFirstRead = 1024;
 
 // Bytes read at `offset`, at most `count`: a read that comes back short (end of file)
 // ends the count there, a failed one gives 0.
@@ -36,11 +37,14 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
         !format::CopyNameField(model, mo)) {
         return nullptr;
     }
-    const uint32_t offset = index::FindRecordOffset(handle->index, m.data(), t.data(), mo.data());
-    if (offset == 0) return nullptr;
+    const index::ModelNode* node = index::FindRecord(handle->index, m.data(), t.data(), mo.data());
+    if (node == nullptr || node->recordOffset == 0) return nullptr;
+    const uint32_t offset = node->recordOffset;
     const int fd = handle->descriptor;
-    uint8_t first[format::kRecordHeaderSize + kFirstRead];
-    const uint32_t got = ReadUpTo(fd, offset, first, static_cast<uint32_t>(sizeof first));
+    uint8_t first[index::kLongestFirstRead];
+    const uint32_t want = std::min<uint32_t>(node->firstRead != 0 ? node->firstRead : kDefaultFirstRead,
+                                             sizeof first);
+    const uint32_t got = ReadUpTo(fd, offset, first, want);
     if (got < format::kRecordHeaderSize) return nullptr;
     const std::span<const uint8_t, format::kRecordHeaderSize> headerBytes(first, format::kRecordHeaderSize);
     if (!format::Verify(format::BlockKind::Record, headerBytes)) return nullptr;
@@ -57,7 +61,7 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     // it the file holds, so that an entry beyond the end of the file fails as a short read.
     size_t available = std::min<size_t>(got, used);
     std::memcpy(out, first, available);
-    if (available < used && got == sizeof first) {
+    if (available < used && got == want) {
         available += ReadUpTo(fd, offset + static_cast<uint32_t>(available), out + available,
                               static_cast<uint32_t>(used - available));
     }
@@ -87,9 +91,9 @@ void* FetchRemoteRecord(LibraryHandle* handle, const char* manufacturer, const c
     std::memset(out + position, 0, used - position);
     format::Store16(out + format::kRemoteUsedSizeOffset, header.usedSize);
     format::Store16(out + format::kRemoteEntryCountOffset, header.entryCount);
-    std::copy(header.manufacturer.begin(), header.manufacturer.end(), out + format::kRemoteManufacturerOffset);
-    std::copy(header.type.begin(), header.type.end(), out + format::kRemoteTypeOffset);
-    std::copy(header.model.begin(), header.model.end(), out + format::kRemoteModelOffset);
+    std::memcpy(out + format::kRemoteManufacturerOffset, header.manufacturer.data(), header.manufacturer.size());
+    std::memcpy(out + format::kRemoteTypeOffset, header.type.data(), header.type.size());
+    std::memcpy(out + format::kRemoteModelOffset, header.model.data(), header.model.size());
     return block.Take();
 }
 

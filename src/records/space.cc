@@ -27,16 +27,32 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     const uint32_t existing = index::FindRecordOffset(handle->index, image.manufacturer.data(),
                                                       image.type.data(), image.model.data());
     if (existing != 0) {
-        format::RecordHeader stored;
-        if (!io::ReadRecordHeader(fd, existing, stored)) return 0;
+        // One read takes the stored record header and the original bytes that the new
+        // image overwrites when it fits in place, which go to the journal from here, so
+        // that the write needs no read of its own.
+        uint32_t length = 0;
+        if (!journal::LibraryLength(handle, length) || existing >= length) return 0;
+        const uint32_t want = std::min<uint32_t>(capacity, length - existing);
+        if (want < format::kRecordHeaderSize) return 0;
+        platform::OwnedBlock original(want, platform::OwnedBlock::Unfilled{});
+        if (original.failed() || !io::ReadAt(fd, existing, std::span<uint8_t>(original.get(), want))) return 0;
+        const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(original.get(),
+                                                                              format::kRecordHeaderSize);
+        if (!format::Verify(format::BlockKind::Record, storedBytes)) return 0;
+        const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
         if (stored.capacity >= image.usedSize) {
+            const uint32_t overwritten = std::min<uint32_t>(want, stored.capacity);
+            if (!journal::ProtectRead(handle, existing, std::span<const uint8_t>(original.get(), overwritten))) {
+                return 0;
+            }
             capacity = stored.capacity;
             return existing;
         }
         // The record has to move. Its old extent is released first; when that release did
         // not happen, the record stays where it is and nothing is placed anew, so that no
         // two live extents ever carry the same names.
-        const DeleteResult deleted = DeleteRecordAtOffset(handle, existing, compact);
+        const DeleteResult deleted =
+            DeleteRecordAtOffset(handle, existing, compact, std::span<const uint8_t>(original.get(), want));
         if (deleted == DeleteResult::NotListed) return 0;
         index::RemoveIndexEntry(handle->index, index::MakeKey(image.manufacturer, image.type,
                                                               image.model, 0));
@@ -87,22 +103,29 @@ uint32_t FindRecordSpace(LibraryHandle* handle, const format::RecordHeader& imag
     return place;
 }
 
-DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact) {
-    const int fd = handle->descriptor;
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact,
+                                  std::span<const uint8_t> stored) {
     // One read takes the record header and, for most records, the whole extent, whose
     // bytes the journal needs before the extent is blanked.
     // Less than asked is right only where the file ends.
-    uint8_t probe[4096];
-    uint32_t length = 0;
-    if (!journal::LibraryLength(handle, length) || offset >= length) return DeleteResult::NotListed;
-    const auto want = static_cast<int32_t>(std::min<uint32_t>(sizeof probe, length - offset));
-    const int32_t got = platform::ReadBytesAt(fd, offset, probe, static_cast<uint32_t>(want));
-    if (got != want || got < static_cast<int32_t>(format::kRecordHeaderSize)) return DeleteResult::NotListed;
+    uint8_t buffer[4096];
+    if (stored.empty()) {
+        uint32_t length = 0;
+        if (!journal::LibraryLength(handle, length) || offset >= length) return DeleteResult::NotListed;
+        const auto want = static_cast<int32_t>(std::min<uint32_t>(sizeof buffer, length - offset));
+        if (platform::ReadBytesAt(handle->descriptor, offset, buffer, static_cast<uint32_t>(want)) != want) {
+            return DeleteResult::NotListed;
+        }
+        stored = std::span<const uint8_t>(buffer, static_cast<size_t>(want));
+    }
+    const uint8_t* probe = stored.data();
+    const auto got = static_cast<uint32_t>(stored.size());
+    if (got < format::kRecordHeaderSize) return DeleteResult::NotListed;
     const std::span<const uint8_t, format::kRecordHeaderSize> storedBytes(probe, format::kRecordHeaderSize);
     if (!format::Verify(format::BlockKind::Record, storedBytes)) return DeleteResult::NotListed;
-    const format::RecordHeader stored = format::DecodeRecordHeader(storedBytes);
+    const format::RecordHeader record = format::DecodeRecordHeader(storedBytes);
     // An extent too short for its own header cannot hold a blank record.
-    if (stored.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
+    if (record.capacity < format::kRecordHeaderSize) return DeleteResult::NotListed;
     format::HeaderBytes bytes;
     format::LibraryHeader header;
     if (!journal::ReadHeader(handle, bytes, header)) return DeleteResult::NotListed;
@@ -111,26 +134,26 @@ DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compac
     const int slot = FirstEmptySlot(header);
     if (slot < 0) return DeleteResult::NotListed;
 
-    platform::OwnedBlock blank(stored.capacity);
+    platform::OwnedBlock blank(record.capacity);
     if (blank.failed()) return DeleteResult::NotListed;
     format::RecordHeader blankHeader;
-    blankHeader.capacity = stored.capacity;
+    blankHeader.capacity = record.capacity;
     blankHeader.deleted = 1;
     const std::span<uint8_t, format::kRecordHeaderSize> head(blank.get(), format::kRecordHeaderSize);
     format::Encode(blankHeader, head);
     format::Seal(format::BlockKind::Record, head);
-    const std::span<const uint8_t> extent(blank.get(), stored.capacity);
+    const std::span<const uint8_t> extent(blank.get(), record.capacity);
 
     // The record's bytes go to the journal with the header's, in one write: the journal
     // makes the order of the two library writes free, so the extent is blanked once.
-    const bool whole = stored.capacity <= static_cast<uint32_t>(got);
-    if (!(whole ? journal::ProtectRead(handle, offset, std::span<const uint8_t>(probe, stored.capacity))
-                : journal::Protect(handle, offset, stored.capacity, false))) {
+    const bool whole = record.capacity <= got;
+    if (!(whole ? journal::ProtectRead(handle, offset, std::span<const uint8_t>(probe, record.capacity))
+                : journal::Protect(handle, offset, record.capacity, false))) {
         return DeleteResult::NotListed;
     }
-    header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, stored.capacity};
+    header.freeSlots[static_cast<size_t>(slot)] = format::FreeSlot{offset, record.capacity};
     header.freeSlotCount += 1;
-    header.freeBytes += stored.capacity;
+    header.freeBytes += record.capacity;
     header.recordCount -= 1;
     handle->modified = 1;
     header.dirty = 1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "format/blocks.h"
 #include "handle/handle.h"
@@ -29,7 +30,10 @@ enum class DeleteResult {
 };
 
 // Blanks the extent at `offset` (a record offset from the index) and lists it as free,
-// running `compact` when this fills the 255th slot.
-DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact);
+// running `compact` when this fills the 255th slot. `stored`: the file's bytes from
+// `offset` on as the caller read them in this call, at least the record header, and the
+// whole extent or up to the end of the file, when it has them (empty: read here).
+DeleteResult DeleteRecordAtOffset(LibraryHandle* handle, uint32_t offset, Compactor compact,
+                                  std::span<const uint8_t> stored = {});
 
 }  // namespace varnel32::records

@@ -103,14 +103,17 @@ int32_t WriteRemoteRecord(LibraryHandle* handle, const uint8_t* record, Compacto
     }
 
     // The dirty flag reaches the file before any byte of the record, on every path; a
-    // header that carries it already is not written again.
-    format::HeaderBytes bytes;
-    format::LibraryHeader library;
-    if (!journal::ReadHeader(handle, bytes, library)) return fail();
-    handle->modified = 1;
-    if (library.dirty == 0) {
-        library.dirty = 1;
-        if (!journal::WriteHeader(handle, library)) return fail();
+    // header that carries it already is not written again. A placement anywhere but the
+    // record's own extent has just written the header, dirty.
+    if (offset == existing) {
+        format::HeaderBytes bytes;
+        format::LibraryHeader library;
+        if (!journal::ReadHeader(handle, bytes, library)) return fail();
+        handle->modified = 1;
+        if (library.dirty == 0) {
+            library.dirty = 1;
+            if (!journal::WriteHeader(handle, library)) return fail();
+        }
     }
     if (!journal::WriteAt(handle, offset, std::span<const uint8_t>(image.get(), writeLength))) return fail();
     return change.Commit() ? 1 : fail();
