@@ -23,10 +23,7 @@ namespace fs = std::filesystem;
 namespace fmt = varnel32::format;
 using Args = std::vector<std::string>;
 
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
+struct RunResult { int status; std::string out, err; };
 
 const std::string kHead = "Filetype: IR signals file\nVersion: 1\n";
 
@@ -78,46 +75,39 @@ long JsonNumber(const std::string& json, const std::string& key) {
     return at == std::string::npos ? -1 : std::stol(json.substr(at + key.size() + 4));
 }
 
-std::span<uint8_t, fmt::kHeaderSize> HeaderBytes(std::string& file) {
-    return std::span<uint8_t, fmt::kHeaderSize>(reinterpret_cast<uint8_t*>(file.data()), fmt::kHeaderSize);
+// The header with `change` applied and sealed again, as a program that got a field wrong would
+// write it; returns the new header.
+fmt::LibraryHeader Reseal(std::string& file, const std::function<void(fmt::LibraryHeader&)>& change) {
+    const std::span<uint8_t, fmt::kHeaderSize> bytes(reinterpret_cast<uint8_t*>(file.data()), fmt::kHeaderSize);
+    fmt::LibraryHeader h = fmt::DecodeLibraryHeader(bytes);
+    change(h);
+    fmt::Encode(h, bytes);
+    fmt::Seal(fmt::BlockKind::Header, bytes);
+    return fmt::DecodeLibraryHeader(bytes);
 }
 
 class Irlib : public ::testing::Test {
 protected:
-    // A fresh directory per test, left behind for a look when the test fails.
     void SetUp() override {
         dir_ = testing::TempDir() + "irlib_" + testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
-    }
-    // Through the shell with every argument quoted; output goes to files, not pipes, so a
-    // chatty command cannot block.
+    void TearDown() override { if (!HasFailure()) fs::remove_all(dir_); }
+    // Through the shell, every argument in single quotes (no test passes one that holds a quote);
+    // output goes to files, not pipes, so a chatty command cannot block.
     RunResult Run(const Args& args) const {
         std::string line = "cd '" + dir_ + "' && '" IRLIB_BINARY "'";
-        for (const std::string& a : args) {
-            line += " '";
-            for (char c : a) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            line += "'";
-        }
+        for (const std::string& a : args) line += " '" + a + "'";
         const int status = std::system((line + " </dev/null >.stdout 2>.stderr").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(".stdout"), Read(".stderr")};
     }
-    // Expects success and a silent standard error; returns standard output.
-    std::string Ok(const Args& args) const {
-        const RunResult r = Run(args);
-        EXPECT_EQ(r.status, 0) << testing::PrintToString(args) << "\n" << r.out << r.err;
-        EXPECT_EQ(r.err, "") << testing::PrintToString(args);
-        return r.out;
-    }
-    // Expects `status` and one line of standard error that starts with `start`; returns stdout.
-    std::string Fails(const Args& args, int status, const std::string& start) const {
+    // Expects `status` with nothing on standard error, or when it fails one line that starts
+    // with `err`; returns standard output.
+    std::string Ok(const Args& args, int status = 0, const std::string& err = "") const {
         const RunResult r = Run(args);
         EXPECT_EQ(r.status, status) << testing::PrintToString(args) << "\n" << r.out << r.err;
-        EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
-        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_TRUE(status ? r.err.starts_with(err) && r.err.find('\n') == r.err.size() - 1 : r.err.empty()) << r.err;
         return r.out;
     }
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -129,8 +119,6 @@ protected:
     // Imports `from` into a fresh lib.vlib and exports it to out/: every file comes back signal
     // for signal but those named in `skipped`. Returns the import's --json report.
     std::string RoundTrip(const std::string& from, std::vector<std::string> skipped = {}) {
-        fs::remove(Path("lib.vlib"));
-        fs::remove_all(Path("out"));
         Ok({"create", "lib.vlib"});
         const RunResult r = Run({"import", "lib.vlib", from, "--json"});
         EXPECT_EQ(r.status, skipped.empty() ? 0 : 1) << r.err;
@@ -139,9 +127,7 @@ protected:
         for (const std::string& s : skipped) EXPECT_EQ(in.erase(s), 1u) << s;
         const auto out = ReadIrTree(Path("out"));
         EXPECT_EQ(out.size(), in.size());
-        size_t differ = 0;
-        for (const auto& [path, text] : in)
-            if (!(out.count(path) && out.at(path) == text) && ++differ < 5) ADD_FAILURE() << path << " came back changed";
+        for (const auto& [path, text] : in) EXPECT_EQ(out.count(path) ? out.at(path) : "", text) << path;
         EXPECT_EQ(Ok({"check", "lib.vlib"}), "ok\n");
         return r.out;
     }
@@ -150,10 +136,6 @@ protected:
 };
 
 TEST_F(Irlib, UsageErrorsAndFailuresGiveTheirStatusAndOneLine) {
-    const std::string overview = Ok({"--help"});
-    for (const std::string c : {"create", "ls", "show", "put", "rm", "import", "export", "compact", "stats",
-                                "check", "dump", "salvage", "find", "dupes", "convert"})
-        EXPECT_TRUE(overview.find("  " + c + " ") != std::string::npos && Ok({c, "--help"}).starts_with("usage: irlib " + c));
     Ok({"create", "lib.vlib"});
     Ok({"create", "ro.vlib", "--write-protected"});
     Write("notes.txt", std::string(4000, 'x'));
@@ -162,7 +144,6 @@ TEST_F(Irlib, UsageErrorsAndFailuresGiveTheirStatusAndOneLine) {
         {{}, 2, "irlib: no command given"},
         {{"frobnicate"}, 2, "irlib: unknown command 'frobnicate'"},
         {{"ls"}, 2, "irlib ls: missing arguments"},
-        {{"ls", "--bogus", "x.vlib"}, 2, "irlib ls: unknown option --bogus"},
         {{"import", "x.vlib", "--extra-space"}, 2, "irlib import: --extra-space needs a value"},
         {{"ls", "missing.vlib"}, 1, "irlib: missing.vlib: no such file"},
         {{"ls", "notes.txt"}, 1, "irlib: notes.txt: not a library"},
@@ -171,44 +152,38 @@ TEST_F(Irlib, UsageErrorsAndFailuresGiveTheirStatusAndOneLine) {
         {{"put", "ro.vlib", "A", "B", "C", "a.ir"}, 1, "irlib: ro.vlib: write-protected"},
         {{"salvage", "ro.vlib", "ro.vlib", "--force"}, 1, "irlib: ro.vlib: is the file"},
     };
-    for (const auto& row : rows) EXPECT_EQ(Fails(row.args, row.status, row.err), "");
+    for (const auto& row : rows) EXPECT_EQ(Ok(row.args, row.status, row.err), "");
     Ok({"put", "ro.vlib", "A", "B", "C", "a.ir", "--override-protection"});
 }
 
-// (The shipped examples round trip in the damaged-file test below.)
+// Long names at every level, split remotes. (The shipped examples round trip in the damaged-file
+// test below.)
 TEST_F(Irlib, TheSharedSampleRoundTrips) {
     const std::string sample = std::string(IRLIB_SHARED_DATA) + "/flipper-irdb-sample";
     if (!fs::is_directory(sample)) GTEST_SKIP() << "skipped the shared sample: " << sample << " is missing";
-    EXPECT_EQ(JsonNumber(RoundTrip(sample), "remotes"), 624);
+    const std::string report = RoundTrip(sample);
+    EXPECT_EQ(JsonNumber(report, "remotes"), 624);
+    for (const std::string& line : LinesStartingWith(report, "      \"stored\": \""))
+        EXPECT_LE(line.size() - 18, 20u) << line;  // `      "stored": "` + at most 20 bytes + `"`
 }
 
-// Names that merge without regard to case, long names, a remote larger than a record and one
-// signal larger than any record: all reported, none silently lost or merged; a second import
-// replaces in place; listing, showing and removing see the same.
+// Names that merge without regard to case, a remote larger than a record and one signal
+// larger than any record: all reported, none silently lost or merged; a second import replaces
+// in place; showing and removing see the same.
 TEST_F(Irlib, MadeUpTreeRoundTripsWithEveryNameReported) {
     const std::string a = kHead + "# Acme\n" + Parsed("Power", "NEC", "01 00 00 00", "01 00 00 00");
-    const std::string b = kHead + Parsed("Power", "NEC", "02 00 00 00", "02 00 00 00") +
-                          Raw("Volume_up_with_a_long_button_name", 20, 9);
     std::string huge = kHead;
     for (int i = 0; i < 120; ++i) huge += Raw("Key_" + std::to_string(i), 300, static_cast<uint32_t>(i));
     for (const auto& [path, text] : std::map<std::string, std::string>{
-             {"TVs/Samsung/Remote.ir", a}, {"TVs/SAMSUNG/Remote.ir", b}, {"Fans/Loose.ir", b},
-             {"TVs/Acme/A_very_long_model_name_number_one.ir", a}, {"TVs/Acme/A_very_long_model_name_number_two.ir", b},
-             {"TVs/A_manufacturer_with_a_long_name/M.ir", a}, {"Big/Maker/Huge.ir", huge},
+             {"TVs/ACME/Remote.ir", a}, {"TVs/Acme/Remote.ir", kHead + Raw("Volume_up", 20, 9)}, {"Big/Maker/Huge.ir", huge},
              {"Big/Maker/TooBig.ir", kHead + Raw("Enormous", 40000, 1)}, {"Junk/x/notir.ir", "not an IR file\n"}})
         Write("src/" + path, text);
     const std::string j = RoundTrip(Path("src"), {"Big/Maker/TooBig.ir", "Junk/x/notir.ir"});
-    EXPECT_EQ(JsonNumber(j, "remotes"), 7);
-    for (const char* s : {"\"takenBy\": \"TVs/SAMSUNG/Remote.ir\"", "\"original\": \"Volume_up_with_a_long_button_name\"",
-                          "\"models\": [\n        \"Huge+1\"", "TooBig.ir\",\n      \"reason\": \"item 1 takes",
-                          "notir.ir\",\n      \"reason\": \"not an IR signals file"})
+    for (const char* s : {"\"takenBy\": \"TVs/ACME/Remote.ir\"", "\"models\": [\n        \"Huge+1\"",
+                          "TooBig.ir\",\n      \"reason\": \"item 1 takes", "notir.ir\",\n      \"reason\": \"not an IR"})
         EXPECT_NE(j.find(s), std::string::npos) << s << "\n" << j;
-    for (const std::string& line : LinesStartingWith(j, "      \"stored\": \""))
-        EXPECT_LE(line.size() - 18, 20u) << line;  // `      "stored": "` + at most 20 bytes + `"`
-    EXPECT_EQ(JsonNumber(Run({"import", "lib.vlib", "src", "--json"}).out, "replaced"), 7);
-    EXPECT_EQ(Ok({"ls", "lib.vlib", "samsung"}), "TVs\n");
-    const std::string shortModel = Ok({"ls", "lib.vlib", "Acme", "TVs"}).substr(0, 20);
-    EXPECT_EQ(Ok({"show", "lib.vlib", "Acme", "TVs", shortModel, "--ir"}), a);
+    EXPECT_EQ(JsonNumber(Run({"import", "lib.vlib", "src", "--json"}).out, "replaced"), 3);
+    EXPECT_EQ(Ok({"show", "lib.vlib", "acme", "tvs", "remote", "--ir"}), a);
     // Removing one part removes the whole split remote.
     EXPECT_NE(Ok({"rm", "lib.vlib", "Maker", "Big", "Huge+2"}).find("removed Maker / Big / Huge+1"), std::string::npos);
     EXPECT_EQ(Ok({"ls", "lib.vlib"}).find("Huge"), std::string::npos);
@@ -234,46 +209,30 @@ TEST_F(Irlib, CheckAndSalvageOnATableOfDamagedFiles) {
     }
     ASSERT_EQ(blocks["extent"].size(), ref.size() + 1);
     const uint32_t e1 = blocks["extent"][1], entry1 = blocks["entry"][1], index = blocks["index"][0];
-    const auto header = [](std::string& file) { return fmt::DecodeLibraryHeader(HeaderBytes(file)); };
 
     const auto flip = [](uint32_t at) { return [at](std::string& b) { b[at] ^= 0x01; }; };
-    // The header with a field changed and sealed again, as a program that got it wrong would write it.
-    const auto edit = [&](std::function<void(fmt::LibraryHeader&)> change) {
-        return [=](std::string& b) {
-            fmt::LibraryHeader h = header(b);
-            change(h);
-            fmt::Encode(h, HeaderBytes(b));
-            fmt::Seal(fmt::BlockKind::Header, HeaderBytes(b));
-        };
-    };
-    const struct {
-        const char* what;
-        std::function<void(std::string&)> damage;
-        std::string violation;  // empty: check finds none
-        long recovered;
-    } rows[] = {
+    const auto edit = [](void (*change)(fmt::LibraryHeader&)) { return [=](std::string& b) { Reseal(b, change); }; };
+    // The damage, the start of the line check gives about it (a note when it is no violation),
+    // and the number of remotes salvage recovers.
+    const struct { const char* what; std::function<void(std::string&)> damage; std::string report; long recovered; }
+        rows[] = {
         {"a byte of the header", flip(100), "0: header: crc: ", all},
         {"a record header", flip(e1 + 30), std::to_string(e1) + ": record header: crc: ", all - 1},
         {"the second entry header", flip(entry1 + 30), std::to_string(entry1) + ": entry header: crc: ", all - 1},
         {"an index entry", flip(index + fmt::kIndexEntrySize + 30),
          std::to_string(index + fmt::kIndexEntrySize) + ": index entry 1: crc: ", all},
         {"a counter, resealed", edit([](auto& h) { ++h.recordCount; }), "0: header: recordCount: ", all},
-        {"dirty, as if the writer crashed", edit([](auto& h) { h.dirty = 1; }), "", all},
+        {"dirty, as if the writer crashed", edit([](auto& h) { h.dirty = 1; }), "note: dirty", all},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         std::string damaged = good;
         row.damage(damaged);
         Write("bad.vlib", damaged);
-        if (row.violation.empty()) {
-            EXPECT_EQ(Run({"check", "bad.vlib"}).status, 0);
-        } else {
-            const std::string report = "\n" + Fails({"check", "bad.vlib"}, 1, "irlib: bad.vlib: ");
-            EXPECT_NE(report.find("\n" + row.violation), std::string::npos) << report;
-        }
-        fs::remove(Path("out.vlib"));
+        const std::string report = "\n" + Ok({"check", "bad.vlib"}, row.report.starts_with("note:") ? 0 : 1, "irlib: bad.vlib: ");
+        EXPECT_NE(report.find("\n" + row.report), std::string::npos) << report;
         fs::remove_all(Path("got"));
-        EXPECT_EQ(JsonNumber(Ok({"salvage", "bad.vlib", "out.vlib", "--json"}), "recovered"), row.recovered);
+        EXPECT_EQ(JsonNumber(Ok({"salvage", "bad.vlib", "out.vlib", "--json", "--force"}), "recovered"), row.recovered);
         EXPECT_EQ(Read("bad.vlib"), damaged) << "check or salvage wrote the damaged file";
         EXPECT_EQ(Ok({"check", "out.vlib"}), "ok\n");
         Ok({"export", "out.vlib", "got"});
@@ -285,18 +244,16 @@ TEST_F(Irlib, CheckAndSalvageOnATableOfDamagedFiles) {
     // of a call cut short (one that appended an index entry) beside it; the first writer undoes
     // the journal, rebuilds the file and says so in one line, without the library's dialog text.
     std::string dirty = good;
-    edit([](auto& h) { h.dirty = 1; })(dirty);
+    const fmt::LibraryHeader h = Reseal(dirty, [](auto& header) { header.dirty = 1; });
     Write("lib.vlib", dirty);
     for (const Args& reader : {Args{"ls", "lib.vlib"}, Args{"find", "lib.vlib", "--name=*"}, Args{"dupes", "lib.vlib"}})
-        EXPECT_EQ(Fails(reader, 1, "irlib: lib.vlib: not closed properly"), "");
+        EXPECT_EQ(Ok(reader, 1, "irlib: lib.vlib: not closed properly"), "");
     fmt::JournalHeaderBytes journal;
     fmt::EncodeJournalHeader({.sequence = 1, .originalLength = static_cast<uint32_t>(good.size() - fmt::kIndexEntrySize),
-                              .headerCrc = header(dirty).crc, .kind = header(dirty).kind}, journal);
+                              .headerCrc = h.crc, .kind = h.kind}, journal);
     Write("lib.vlib-journal", std::string(journal.begin(), journal.end()));
     EXPECT_NE(Ok({"check", "lib.vlib"}).find("note: hot journal"), std::string::npos);
-    EXPECT_NE(Ok({"stats", "lib.vlib"}).find("journal        hot"), std::string::npos);
     EXPECT_EQ(Run({"compact", "lib.vlib"}).err, "irlib: lib.vlib: was not closed properly; rebuilt\n");
-    EXPECT_EQ(Ok({"check", "lib.vlib"}), "ok\n");
     EXPECT_EQ(Ok({"ls", "lib.vlib"}), listing);
 }
 
@@ -357,13 +314,11 @@ TEST_F(Irlib, EachFormatConvertsToIrAndBackToTheSameSignals) {
         EXPECT_EQ(LinesStartingWith(a, "name: ").size(), row.signals);
         for (const std::string& e : row.expect) EXPECT_NE(a.find(e), std::string::npos) << e << "\nin\n" << a;
     }
-    // --decode makes the Pronto captures parsed signals, --render the parsed ones raw.
+    // --decode makes the Pronto captures parsed signals.
     Ok({"convert", "codes.pronto", "d.ir", "--decode"});
     EXPECT_NE(Read("d.ir").find("name: Power\ntype: parsed\nprotocol: NEC\naddress: 00 00 00 00\ncommand: 02 00"),
               std::string::npos) << Read("d.ir");
     EXPECT_NE(Read("d.ir").find("name: Digit 1\ntype: parsed\nprotocol: SIRC\naddress: 1A"), std::string::npos);
-    Ok({"convert", "1,-1.csv", "raw.ir", "--render"});
-    EXPECT_EQ(LinesStartingWith(Read("raw.ir"), "type: raw").size(), 7u);
 }
 
 TEST_F(Irlib, MalformedLinesAreReportedAndTheRestConverts) {
@@ -409,7 +364,6 @@ TEST_F(Irlib, FindAndDupesAnswerFromALibraryFilledFromAnIrdbTree) {
                              "3 matches in 4 remotes\n";
     const std::string byTiming = "does not decode; matching by timing\n";
     EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NEC", "4", "2"}), want);
-    EXPECT_EQ(Ok({"find", "lib.vlib", "--code", "NECext 0xFB04 0xFD02"}), want);
     EXPECT_EQ(Ok({"find", "lib.vlib", "--pronto", pronto.substr(11, pronto.find('\n') - 11)}), "decoded as NEC 0x4 0x2\n" + want);
     EXPECT_EQ(Ok({"find", "lib.vlib", "--raw", "1100 1900 1000 2100 950"}),
               byTiming + "(none) / (none) / odd / Blip\n1 matches in 4 remotes\n");

@@ -12,30 +12,20 @@ namespace {
 TEST(IrFile, ParsesAndWritesBackATableOfTexts) {
     const std::string file = "Filetype: IR signals file\nVersion: 1\n#\n", head = file + "name: A\ntype: ";
     const std::string raw = head + "raw\nfrequency: ", nec = head + "parsed\nprotocol: NEC\naddress: ";
-    const struct {
-        std::string text;
-        const char* kinds;  // Signal, Comment, Verbatim
-        bool exact;         // written back byte for byte
-    } rows[] = {
+    // The kinds of the items (Signal, Comment, Verbatim), and whether the text is written back byte for byte.
+    const struct { std::string text; const char* kinds; bool exact; } rows[] = {
         {file + "# AKAI TV\nname: Power\ntype: parsed\nprotocol: NECext\naddress: 01 72 00 00\n"
          "command: 1E E1 00 00\n# \nname: Vol_up\ntype: raw\nfrequency: 38000\nduty_cycle: 0.330000\n"
          "data: 9000 4500 560 1690 560 70000\n", "CSS", false},
         // Numbers keep the file's spelling, or the block stays verbatim.
         {raw + "40000\nduty_cycle: 0.33\ndata: 1 2\n", "S", true},
-        {raw + "40000\nduty_cycle: 1\ndata: 1 2\n", "S", true},
-        {raw + "40000\nduty_cycle: 4294.967295\ndata: 1 2\n", "S", true},
         {nec + "0a 00 00 00\ncommand: 01 00 00 00\n", "V", true},
         {nec + "0A 00 00\ncommand: 01 00 00 00\n", "V", true},
-        {raw + "038000\nduty_cycle: 0.33\ndata: 1 2\n", "V", true},
-        {raw + "38000\nduty_cycle: .33\ndata: 1 2\n", "V", true},
-        {raw + "38000\nduty_cycle: 0.\ndata: 1 2\n", "V", true},
         {raw + "38000\nduty_cycle: 0.3300001\ndata: 1 2\n", "V", true},
-        {raw + "38000\nduty_cycle: 0.33\ndata: 1 -2\n", "V", true},
         {raw + "38000\nduty_cycle: 0.33\ndata: 1 4294967296\n", "V", true},
         {raw + "38000\nduty_cycle: 0.33\ndata: 1 2\ndata: 3 4\n", "V", true},
         {head + "parsed\naddress: 01 00 00 00\nprotocol: NEC\ncommand: 01 00 00 00\n", "V", true},
         {nec + "01 00 00 00\ncommand: 01 00 00 00\nrepeat: 2\n", "V", true},
-        {head + "learned\nblob: 1\n", "V", true},
         {head + "parsed\nprotocol: NEC\nthis line has no colon\n", "V", true},
         // Keys before any name, and a comment that cuts a block in two.
         {"Filetype: IR library file\nVersion: 2\nstray: line\nname: A\ntype: parsed\n# inside\nprotocol: NEC\n"
@@ -61,9 +51,7 @@ TEST(IrFile, ParsesAndWritesBackATableOfTexts) {
     EXPECT_EQ(f.items[2].signal, (Signal{.name = "Vol_up", .type = Signal::Type::Raw, .frequency = 38000,
                                          .dutyMillionths = 330000, .dutyDecimals = 6,
                                          .timings = {9000, 4500, 560, 1690, 560, 70000}}));
-    // Without both header lines a text is no .ir file.
-    for (const char* text : {"", "name: A\ntype: parsed\n", "Filetype: IR signals file\nname: A\n"})
-        EXPECT_FALSE(ParseIrFile(text, f, error)) << text;
+    EXPECT_FALSE(ParseIrFile("Filetype: IR signals file\nname: A\n", f, error));  // no Version line
 }
 
 }  // namespace
