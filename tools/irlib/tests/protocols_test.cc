@@ -28,7 +28,7 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
                 Code code{row.protocol, a & row.maxAddress, c & row.maxCommand};
                 if (code.protocol == "RC5X") code.command |= 0x40;
                 if (code.protocol == "Kaseikyo") code.address = (code.address & 0xFF0000FF) | 0x200200;
-                SCOPED_TRACE(code.protocol + " " + std::to_string(code.address) + " " + std::to_string(code.command));
+                SCOPED_TRACE(testing::Message() << code.protocol << " " << code.address << " " << code.command);
                 ASSERT_TRUE(Render(code, r, error)) << error;
                 std::vector<uint32_t> timings = r.once;
                 timings.insert(timings.end(), r.repeat.begin(), r.repeat.end() - 1);
@@ -51,8 +51,7 @@ TEST(Engine, EveryProtocolRoundTripsThroughTimingsAndPronto) {
     // A SIRC press sends its frame at least three times.
     ASSERT_TRUE(Render(Code{"SIRC", 4, 8}, r, error));
     EXPECT_EQ(r.once.size(), 3 * r.repeat.size());
-    // Captures are off by up to a fifth of each duration and still decode.
-    for (const char* protocol : {"NEC", "SIRC"}) {
+    for (const char* protocol : {"NEC", "SIRC"}) {  // captures off by up to a fifth of each duration
         ASSERT_TRUE(Render(Code{protocol, 4, 8}, r, error));
         for (size_t i = 0; i < r.once.size(); ++i) r.once[i] = r.once[i] * (i % 2 ? 6 : 4) / 5;
         EXPECT_EQ(Decode(r.once, r.frequency).value_or(Decoded{}).code, (Code{protocol, 4, 8}));
