@@ -87,10 +87,9 @@ fmt::LibraryHeader Reseal(std::string& file, const std::function<void(fmt::Libra
 
 class Irlib : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = testing::TempDir() + "irlib_" + testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+    void SetUp() override {  // a directory of its own, even beside another run of the suite
+        dir_ = testing::TempDir() + "irlib_XXXXXX";
+        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
     }
     void TearDown() override { if (!HasFailure()) fs::remove_all(dir_); }
     // Through the shell, every argument in single quotes (no test passes one that holds a quote);
@@ -244,9 +243,9 @@ TEST_F(Irlib, CheckAndSalvageOnATableOfDamagedFiles) {
         EXPECT_EQ(static_cast<long>(got.size()), row.kept);
         for (const auto& [path, text] : got) EXPECT_EQ(ref.count(path) ? ref.at(path) : "", text) << path;
     }
-    // A dirty library is refused by the commands that only read; check and stats name a journal
-    // of a call cut short (one that appended an index entry) beside it; the first writer undoes
-    // the journal, rebuilds the file and says so in one line, without the library's dialog text.
+    // A dirty library is refused by the commands that only read; check names a journal of a call
+    // cut short (one that appended an index entry) beside it; the first writer undoes the
+    // journal, rebuilds the file and says so in one line, without the library's dialog text.
     std::string dirty = good;
     const fmt::LibraryHeader h = Reseal(dirty, [](auto& header) { header.dirty = 1; });
     Write("lib.vlib", dirty);
