@@ -123,6 +123,23 @@ void Exercise(const std::string& path, const rl::Bytes& input) {
 
 }  // namespace
 
+// Started on an empty corpus directory, the target first writes its seeds there: libraries
+// empty, clean with deleted extents, dirty, one deletion short of a compaction, and cut short.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    const std::string dir = std::string((*argv)[*argc - 1]) + "/";
+    if (dir[0] == '-' || access((dir + "main.lib").c_str(), F_OK) == 0) return 0;
+    const rl::Library main = rl::MakeMainLibrary(dir + "main.lib");
+    const rl::Library full = rl::MakeNearlyFullLibrary(dir + "full.lib");
+    const rl::Library dirty = rl::MakeDirtyLibrary(dir + "dirty.lib", main);
+    if (main.file.empty() || full.file.empty() || dirty.file.empty() ||
+        IRCreateLibrary(0, (dir + "empty.lib").c_str(), 0) != 1) {
+        Broken("cannot write the seed libraries");
+    }
+    rl::WriteFile(dir + "dirty.lib", dirty.file);
+    rl::WriteFile(dir + "short.lib", rl::Bytes(main.file.begin(), main.file.end() - 100));
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = varnel32::fuzz::ScratchDir() + "/input.lib";
     const rl::Bytes input(data, data + size);

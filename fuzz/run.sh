@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Runs the three fuzzers side by side, each for a bounded time, from the seed corpora
-# (made on first use), and prints how many inputs each executed. Any crash, sanitizer
-# report, leak, property failure or allocation above the limit fails the run; the input
-# that caused it is left in <build>/fuzz-out/<target>/.
+# Runs the three fuzzers side by side, each for a bounded time, and prints how many inputs each
+# executed. Any crash, sanitizer report, leak, property failure or allocation above the limit
+# fails the run; the input that caused it is left in <build>/fuzz-out/<target>/.
 #   fuzz/run.sh <fuzz-build-dir> <seconds>
 set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=$build/corpus
-[ -d "$corpus/irfile" ] || "$here/make_corpus.sh" "$build" "$corpus"
-
 targets=(open_file operations irfile)
+mkdir -p "${targets[@]/#/$corpus/}"
+# The library file target writes its own seeds; any bytes are a program for the operations
+# target. The .ir seeds are the example remotes and, when ../shared is there, every 25th file
+# of the real sample in a fixed order: a spread of makers and both signal forms.
+if [ -z "$(ls "$corpus/irfile")" ]; then
+  shared="$here/../../shared/data/flipper-irdb-sample"
+  [ -d "$shared" ] || echo "fuzz: ../shared is missing; the .ir seeds are the examples only"
+  { find "$here/../examples" -name '*.ir' | sort
+    [ -d "$shared" ] && find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
+    while read -r f; do cp "$f" "$corpus/irfile/$(echo "$f" | md5sum | cut -c1-16).ir"; done
+fi
+
 declare -A maxlen=([open_file]=32768 [operations]=4096 [irfile]=8192)
 pids=()
 for t in "${targets[@]}"; do

@@ -1,0 +1,436 @@
+// A plain in-memory model of a library down to where every extent lies, and a run of random
+// operations applied to a library and to the model alike, compared after every step. The model
+// test draws the choices from a seeded generator, the operations fuzzer from its input bytes.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "format/endian.h"
+#include "maintenance/check.h"
+#include "support/reliability.h"
+
+namespace varnel32::model {
+
+using reliability::Bytes;
+using format::Name;
+using Names = std::array<Name, 3>;
+using Key = std::array<std::string, 3>;
+inline constexpr size_t kNameSize = IR_NAME_FIELD_SIZE;
+
+inline Names NamesOf(const format::IndexEntry& e) { return {e.manufacturer, e.type, e.model}; }
+inline std::string KeyOf(const Names& n) { return reliability::KeyOf(n[0].data(), n[1].data(), n[2].data()); }
+inline bool Same(const Names& a, const Names& b) {
+    return check::SameName(a[0], b[0]) && check::SameName(a[1], b[1]) && check::SameName(a[2], b[2]);
+}
+// Names as text, with the bytes after a terminator when they are not all zero.
+inline std::string Text(const Names& names) {
+    std::string text;
+    for (const Name& n : names) {
+        const std::string name = check::FieldText(n);
+        const auto tail = n.begin() + static_cast<std::ptrdiff_t>(std::min(name.size() + 1, kNameSize));
+        const bool zeros = std::all_of(tail, n.end(), [](char c) { return c == 0; });
+        text += (text.empty() ? "" : "/") + name + (zeros ? "" : "+" + std::string(tail, n.end()));
+    }
+    return text;
+}
+
+// What the library should hold. The rules mirror the library's: first fit by used size into
+// whole slots, the lowest empty slot for a deleted extent, compaction at 255 occupied slots,
+// a catalogue in first-added order whose makers and types keep the spelling they came with.
+struct Model {
+    struct Extent {
+        uint16_t capacity = 0;
+        bool live = false;
+        uint16_t used = 0;
+        Names stored{};  // the record header's names, as the caller gave them
+        Bytes fetched;   // what a fetch returns
+    };
+    std::vector<format::IndexEntry> run;  // the catalogue in tree order: a clean file's index
+    std::map<uint32_t, Extent> extents;
+    std::array<format::FreeSlot, format::kFreeSlotCount> slots{};
+    uint32_t recordCount = 0, freeSlotCount = 0, dataEnd = format::kRecordAreaStart;
+    bool dirty = false;
+    bool modified = false;  // by the current handle
+    uint16_t extraSpace = 1024;
+
+    uint32_t Find(const Names& names) const {
+        const auto e = std::find_if(run.begin(), run.end(), [&](auto& x) { return Same(NamesOf(x), names); });
+        return e == run.end() ? 0 : e->recordOffset;
+    }
+
+    int32_t Write(const Bytes& remote) {
+        const Bytes fetched = reliability::FetchImageOf(remote);
+        if (fetched.size() + extraSpace > format::kMaxRecordSize) return 0;
+        const auto used = static_cast<uint16_t>(fetched.size());
+        Names names;
+        static_assert(sizeof names == 3 * kNameSize);
+        std::memcpy(names.data(), remote.data() + IR_RECORD_MANUFACTURER_OFFSET, sizeof names);
+        dirty = modified = true;
+        if (const uint32_t at = Find(names)) {
+            if (extents[at].capacity >= used) {
+                extents[at] = Extent{extents[at].capacity, true, used, names, fetched};
+                return 1;
+            }
+            Delete(names);
+        }
+        uint32_t place = dataEnd;
+        auto capacity = static_cast<uint16_t>(used + extraSpace);
+        const auto slot = std::find_if(slots.begin(), slots.end(), [&](auto& s) { return s.offset && s.size >= used; });
+        if (slot != slots.end()) {
+            place = slot->offset;
+            capacity = slot->size;
+            --freeSlotCount;
+            *slot = {};
+        } else {
+            dataEnd += capacity;
+        }
+        ++recordCount;
+        Add(names, place);
+        extents[place] = Extent{capacity, true, used, names, fetched};
+        return 1;
+    }
+
+    int32_t Delete(const Names& names) {
+        const uint32_t at = Find(names);
+        if (at == 0) return 0;
+        std::erase_if(run, [&](const format::IndexEntry& e) { return Same(NamesOf(e), names); });
+        *std::find_if(slots.begin(), slots.end(), [](auto& s) { return s.offset == 0; }) = {at, extents[at].capacity};
+        ++freeSlotCount;
+        --recordCount;
+        extents[at] = Extent{extents[at].capacity, false, 0, {}, {}};
+        dirty = modified = true;
+        if (freeSlotCount >= format::kCompactionSlotThreshold) Compact();
+        return 1;
+    }
+
+    void Compact() {
+        if (recordCount == 0 && freeSlotCount == 0) return;
+        std::map<uint32_t, Extent> packed;
+        run.clear();
+        uint32_t position = format::kRecordAreaStart;
+        for (const auto& [offset, extent] : extents) {
+            if (!extent.live) continue;
+            Add(extent.stored, position);
+            packed[position] = extent;
+            position += extent.capacity;
+        }
+        extents = std::move(packed);
+        dataEnd = position;
+        slots = {};
+        freeSlotCount = 0;
+        dirty = false;
+    }
+
+    // The last close of a handle saves the index when the handle changed the file.
+    void Close() {
+        dirty = dirty && !modified;
+        modified = false;
+        extraSpace = 1024;
+    }
+
+    // A new model goes after the last one under its maker and type, else after the last one
+    // under its maker, else at the end; the names are kept up to their terminator.
+    void Add(const Names& raw, uint32_t offset) {
+        format::IndexEntry e;
+        e.manufacturer = format::NameFromString(raw[0].data());
+        e.type = format::NameFromString(raw[1].data());
+        e.model = format::NameFromString(raw[2].data());
+        e.recordOffset = offset;
+        const auto after = [&](bool type) {  // begin() when there is none
+            return std::find_if(run.rbegin(), run.rend(), [&](auto& x) {
+                       return check::SameName(x.manufacturer, e.manufacturer) &&
+                              (!type || check::SameName(x.type, e.type));
+                   }).base();
+        };
+        auto at = after(true);
+        if (at == run.begin()) at = after(false);
+        if (at != run.begin()) e.manufacturer = at[-1].manufacturer;
+        if (at != run.begin() && check::SameName(at[-1].type, e.type)) e.type = at[-1].type;
+        run.insert(at == run.begin() ? run.end() : at, e);
+    }
+};
+
+// The layout of a file as the checker found it: a model without the records' bytes.
+inline Model Found(const check::Report& r) {
+    Model m;
+    m.run = r.index;
+    m.slots = r.header.freeSlots;
+    m.recordCount = r.header.recordCount;
+    m.freeSlotCount = r.header.freeSlotCount;
+    m.dataEnd = r.header.dataEnd;
+    m.dirty = r.header.dirty != 0;
+    for (const check::ExtentScan& x : r.walk.extents) {
+        m.extents[x.offset] = {x.header.capacity, x.header.deleted == 0, x.header.usedSize,
+                               {x.header.manufacturer, x.header.type, x.header.model}, {}};
+    }
+    return m;
+}
+
+// The layout as text, a line for each fact the model decides: where the data ends and whether
+// the file is dirty, the free slots in use, every extent, and a clean file's index.
+inline std::string Layout(const Model& m) {
+    const auto n = [](uint32_t value) { return std::to_string(value); };
+    std::string text = "data end " + n(m.dataEnd) + (m.dirty ? ", dirty\n" : "\n");
+    for (size_t i = 0; i < m.slots.size(); ++i) {
+        if (m.slots[i].offset || m.slots[i].size) {
+            text += "slot " + n(i) + ": " + n(m.slots[i].offset) + " of " + n(m.slots[i].size) + "\n";
+        }
+    }
+    for (const auto& [at, x] : m.extents) {
+        text += "extent " + n(at) + " of " + n(x.capacity) +
+                (x.live ? ": " + n(x.used) + " bytes " + Text(x.stored) : ": deleted") + "\n";
+    }
+    for (const format::IndexEntry& e : m.dirty ? std::vector<format::IndexEntry>{} : m.run) {
+        text += "index " + Text(NamesOf(e)) + " at " + n(e.recordOffset) + "\n";
+    }
+    return text;
+}
+
+// Where the run's choices come from.
+struct Source {
+    virtual ~Source() = default;
+    virtual uint32_t Below(uint32_t n) = 0;  // in [0, n)
+    bool Chance(uint32_t percent) { return Below(100) < percent; }
+};
+
+// A library at `dir`/model.lib and its model. Every step and check notes the first
+// disagreement in `failure`.
+class Run {
+public:
+    Run(const std::string& dir, Source& source) : path_(dir + "/model.lib"), copy_(dir + "/copy.lib"), src_(source) {
+        std::remove(path_.c_str());
+        Expect(IRCreateLibrary(0, path_.c_str(), 0) == 1, "cannot create the library");
+        Open(IRModeWrite);
+    }
+    ~Run() { IRCloseLibrary(h); }
+    Run(const Run&) = delete;
+
+    // One operation drawn from the source; returns what it did.
+    std::string Step() {
+        static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
+        const uint32_t r = model.run.empty() ? 0 : src_.Below(1000);
+        if (r < 330) return Write(RandomRecord(RandomKey()));
+        if (r < 560) {
+            const Key key = LiveKey();
+            return Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, r < 450));
+        }
+        if (r < 820) return Delete(r < 780 ? LiveKey() : RandomKey());  // a random key may be missing
+        if (r < 880) {
+            model.extraSpace = amounts[src_.Below(6)];
+            Expect(IRSetExtraSpaceAmount(h, model.extraSpace) == 1, "setting the extra space failed");
+            return "extra space " + std::to_string(model.extraSpace);
+        }
+        if (r < 910) return Compact();
+        if (r < 955) return CloseAndReopen();
+        // Large records carry the file past the megabyte that compaction reads and writes at
+        // a time, so its moves cross the buffers' edges.
+        if (r < 960 && model.dataEnd < (1u << 21)) {
+            const Key key = RandomKey();
+            return Write(Record(key, {static_cast<uint16_t>(40000 + src_.Below(25000))}));
+        }
+        if (r < 970) return Write(Record(RandomKey(), {40000, 30000}));
+        if (r < 975) return Churn();
+        const std::string what = CloseAndReopen() + ", then ";
+        return what + Write(RandomRecord(RandomKey()));
+    }
+
+    // The catalogue, every record and the file as the model has them, and a copy of the file
+    // opened as a new process would after a crash: read-only when clean, repaired when dirty.
+    void Check() {
+        CheckCatalogue(h, model);
+        CheckFile(path_, model);
+        reliability::WriteFile(copy_, reliability::ReadFile(path_));
+        Model expected = model;
+        if (expected.dirty) expected.Compact();
+        LibraryHandle* copy = Opened(copy_, model.dirty ? IRModeWrite : IRModeReadOnly);
+        CheckCatalogue(copy, expected);
+        IRCloseLibrary(copy);
+        if (model.dirty) CheckFile(copy_, expected);
+    }
+
+    std::string Write(const Bytes& record) {
+        const int32_t expected = model.Write(record);
+        Expect(IRWriteRemoteRecord(h, reinterpret_cast<const RemoteRecord*>(record.data())) == expected,
+               expected ? "a write failed" : "an oversized write succeeded");
+        return "write " + reliability::KeyOfRecord(record);
+    }
+    std::string Delete(const Key& key) {
+        const Names names = Fields({Mangle(key[0]), Mangle(key[1]), Mangle(key[2])});
+        const int32_t expected = model.Delete(names);
+        Expect(IRDeleteRemoteRecord(h, names[0].data(), names[1].data(), names[2].data()) == expected,
+               expected ? "a delete failed" : "a delete of nothing succeeded");
+        return "delete " + Text(names);
+    }
+    std::string Compact() {
+        model.Compact();
+        Expect(IRCompactLibrary(h) == 1, "a compaction failed");
+        return "compact";
+    }
+    // Close, look at the clean file through a read-only handle, reopen for writing.
+    std::string CloseAndReopen() {
+        IRCloseLibrary(h);
+        model.Close();
+        CheckFile(path_, model);
+        Open(IRModeReadOnly);
+        CheckCatalogue(h, model);
+        IRCloseLibrary(h);
+        Open(IRModeWrite);
+        return "close and reopen";
+    }
+
+    // After a failure: reopen (repairing a dirty file), compact, close, and take what the
+    // file then holds as the model; a file left beyond repair is replaced by an empty one.
+    void Settle() {
+        IRCloseLibrary(h);
+        uint32_t status = 0;
+        h = IROpenLibrary(0, nullptr, path_.c_str(), IRModeWrite, 0, &status);
+        const bool repaired = h != nullptr && IRCompactLibrary(h) == 1;
+        IRCloseLibrary(h);
+        if (!repaired) {
+            std::remove(path_.c_str());
+            Expect(IRCreateLibrary(0, path_.c_str(), 0) == 1, "cannot create the library");
+        }
+        const check::Report r = check::Check(reliability::ReadFile(path_));
+        Expect(r.ok(), "a repaired and compacted file breaks a rule");
+        model = Found(r);
+        reliability::Contents contents = reliability::ContentsOf(path_);
+        for (const format::IndexEntry& e : model.run) {
+            model.extents[e.recordOffset].fetched = contents[KeyOf(NamesOf(e))];
+        }
+        Open(IRModeWrite);
+    }
+
+    // A record under `key` in random letter case, with `lengths` entries, and now and then
+    // bytes after a name's terminator: the record header keeps them, the index never does.
+    Bytes Record(const Key& key, const std::vector<uint16_t>& lengths) {
+        const Key names{Mangle(key[0]), Mangle(key[1]), Mangle(key[2])};
+        Bytes r = reliability::MakeRecord(names[0], names[1], names[2], src_.Below(256), lengths);
+        for (size_t field = IR_RECORD_MANUFACTURER_OFFSET; field < IR_RECORD_ENTRIES_OFFSET; field += kNameSize) {
+            if (!src_.Chance(20)) continue;
+            uint8_t* name = r.data() + field;
+            std::fill(name + std::min(std::strlen(reinterpret_cast<char*>(name)) + 1, kNameSize), name + kNameSize,
+                      static_cast<uint8_t>(1 + src_.Below(255)));
+        }
+        return r;
+    }
+
+    Model model;
+    LibraryHandle* h = nullptr;
+    std::string failure;
+    uint32_t churnMoves = 0;
+
+private:
+    void Expect(bool ok, const std::string& what) {
+        if (!ok && failure.empty()) failure = what;
+    }
+    // Notes the first line where two descriptions differ.
+    void Agree(const std::string& got, const std::string& expected, const std::string& what) {
+        const auto line = [](const std::string& text, size_t at) {
+            const size_t from = at == 0 ? 0 : text.rfind('\n', at - 1) + 1;  // npos + 1 is 0
+            return "\"" + text.substr(from, text.find('\n', from) - from) + "\"";
+        };
+        if (got == expected) return;
+        const auto at = static_cast<size_t>(std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first -
+                                            got.begin());
+        Expect(false, what + " " + line(got, at) + ", expected " + line(expected, at));
+    }
+    LibraryHandle* Opened(const std::string& path, uint32_t mode) {
+        uint32_t status = 0;
+        LibraryHandle* handle = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
+        Expect(handle != nullptr, path + " does not open, status " + std::to_string(status));
+        return handle;
+    }
+    void Open(uint32_t mode) { h = Opened(path_, mode); }
+
+    std::string Mangle(std::string name) {
+        for (char& c : name) {
+            if (std::isalpha(static_cast<unsigned char>(c)) && src_.Chance(40)) c = static_cast<char>(c ^ 0x20);
+        }
+        return name;
+    }
+    static Name Field(const std::string& text) { return format::NameFromString(text.c_str()); }
+    static Names Fields(const Key& key) { return {Field(key[0]), Field(key[1]), Field(key[2])}; }
+    static Key Strings(const format::IndexEntry& e) { return {e.manufacturer.data(), e.type.data(), e.model.data()}; }
+    Key RandomKey() {
+        // Ten makers and up to twelve models a type: levels that grow past and shrink below
+        // the size at which the catalogue keeps a name table beside them.
+        static const char* makers[] = {"Sony", "Philips", "Acme", "Zenith", "Onkyo", "Denon", "Sharp",
+                                       "Pioneer", "Yamaha", "Bose"};
+        static const char* types[] = {"TV", "VCR", "Amp", "DVD"};
+        return {makers[src_.Below(10)], types[src_.Below(4)], "Model-" + std::to_string(src_.Below(12))};
+    }
+    Key LiveKey() { return Strings(model.run[src_.Below(static_cast<uint32_t>(model.run.size()))]); }
+    // Mostly a few short entries; now and then none, many, or long ones.
+    Bytes RandomRecord(const Key& key) {
+        std::vector<uint16_t> lengths(src_.Chance(15) ? 0 : src_.Chance(95) ? 1 + src_.Below(4) : 8 + src_.Below(5));
+        for (uint16_t& length : lengths) {
+            const uint32_t r = src_.Below(100);
+            length = static_cast<uint16_t>(r < 70 ? src_.Below(61) : r < 95 ? 61 + src_.Below(540) : 1000 + src_.Below(4000));
+        }
+        return Record(key, lengths);
+    }
+    // A record under `key` whose used size is at most (fits) or above (!fits) `capacity`.
+    Bytes SizedRecord(const Key& key, uint16_t capacity, bool fits) {
+        const uint32_t head = 127;  // the used size of a record with one empty entry
+        if (!fits) return Record(key, {static_cast<uint16_t>(std::min(capacity - head + 1 + src_.Below(300), 65000u))});
+        if (capacity < head || src_.Chance(10)) return Record(key, {});
+        return Record(key, {static_cast<uint16_t>(src_.Below(capacity - head + 1))});
+    }
+
+    // Enough small records written and deleted to bring the slot table to 255, which
+    // compacts the file; sometimes a move of another record is what fills the 255th slot.
+    std::string Churn() {
+        model.extraSpace = 0;
+        IRSetExtraSpaceAmount(h, 0);
+        const uint32_t count = 255 + src_.Below(6);
+        for (uint32_t i = 0; i < count; ++i) Write(Record({"Churn", "C", "c" + std::to_string(i)}, {}));
+        std::vector<format::IndexEntry> others;
+        std::copy_if(model.run.begin(), model.run.end(), std::back_inserter(others),
+                     [](auto& e) { return !check::SameName(e.manufacturer, Field("Churn")); });
+        const bool moveLast = !others.empty() && src_.Chance(50);
+        churnMoves += moveLast;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (moveLast && model.freeSlotCount == 254) {
+                const format::IndexEntry& e = others[src_.Below(static_cast<uint32_t>(others.size()))];
+                Write(SizedRecord(Strings(e), model.extents[e.recordOffset].capacity, false));
+            }
+            Delete({"Churn", "C", "c" + std::to_string(i)});
+        }
+        return moveLast ? "churn to 255 slots, ending in a move" : "churn to 255 slots";
+    }
+
+    // The listings (each level asked for in random letter case) and every record's bytes.
+    void CheckCatalogue(LibraryHandle* handle, const Model& m) {
+        std::string listed, expected;
+        reliability::Contents records;
+        reliability::ForEachListed(handle, [&](const reliability::NameFields& f, const std::string&) {
+            listed += Text({f.manufacturer, f.type, f.model}) + "\n";
+        });
+        for (const format::IndexEntry& e : m.run) {
+            expected += Text(NamesOf(e)) + "\n";
+            records[KeyOf(NamesOf(e))] = m.extents.at(e.recordOffset).fetched;
+        }
+        Agree(listed, expected, "listed");
+        Expect(reliability::ReadContents(handle) == records, "the records fetched differ");
+    }
+
+    // The checker finds nothing wrong (it holds the counters to the extents and slots), and the
+    // layout is the model's, extent by extent and slot by slot.
+    void CheckFile(const std::string& path, const Model& m) {
+        const check::Report r = check::Check(reliability::ReadFile(path));
+        Expect(r.ok(), r.ok() ? "" : "the checker: " + check::Describe(r.violations.front()));
+        Agree(Layout(Found(r)), Layout(m), "the file has");
+    }
+
+    std::string path_, copy_;
+    Source& src_;
+};
+
+}  // namespace varnel32::model
