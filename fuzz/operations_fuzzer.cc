@@ -14,7 +14,6 @@ namespace {
 
 namespace fi = varnel32::platform::testing;
 using varnel32::platform::FaultCall;
-using varnel32::platform::FaultEffect;
 
 struct Input : varnel32::model::Source {
     const uint8_t* data;
@@ -23,7 +22,7 @@ struct Input : varnel32::model::Source {
     uint8_t Byte() { return at < size ? data[at++] : 0; }
     uint32_t Below(uint32_t n) override {
         uint32_t value = Byte();
-        for (uint32_t span = (n - 1) >> 8; span != 0; span >>= 8) value = value << 8 | Byte();
+        for (uint32_t more = (n - 1) >> 8; more != 0; more >>= 8) value = value << 8 | Byte();
         return value % n;
     }
 };
@@ -32,27 +31,26 @@ struct Input : varnel32::model::Source {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string dir = varnel32::fuzz::ScratchDir();
+    static const FaultCall calls[] = {FaultCall::Read, FaultCall::Write, FaultCall::Seek,
+                                      FaultCall::Truncate, FaultCall::Allocate, FaultCall::Resize};
+    fi::ClearUiEvents();  // those of the last input's closes, which no one reads
     Input in(data, size);
-    {
-        varnel32::model::Run run(dir, in);
-        while (in.at < in.size && run.failure.empty()) {
-            const uint8_t fault = in.Byte();
-            if (fault < 0x20) {
-                static const FaultCall calls[] = {FaultCall::Read, FaultCall::Write, FaultCall::Seek,
-                                                  FaultCall::Truncate, FaultCall::Allocate, FaultCall::Resize};
-                fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8, fault & 0x10 ? FaultEffect::Short : FaultEffect::Fail);
-            }
-            run.Step();
-            const bool fired = fi::FaultFired();
-            fi::ClearFaults();
-            if (fired) {
-                run.failure.clear();
-                run.Settle();
-            }
-            run.Check();
+    varnel32::model::Run run(dir, in);
+    while (in.at < in.size && run.failure.empty()) {
+        // A first byte below 32 arms a fault (failing or cut short) for the next operation.
+        if (const uint8_t fault = in.Byte(); fault < 32) {
+            fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8,
+                            fault & 16 ? varnel32::platform::FaultEffect::Short : varnel32::platform::FaultEffect::Fail);
         }
-        if (!run.failure.empty()) varnel32::fuzz::Broken(run.failure.c_str());
+        run.Step();
+        const bool fired = fi::FaultFired();
+        fi::ClearFaults();
+        if (fired) {
+            run.failure.clear();
+            run.Settle();
+        }
+        run.Check();
     }
-    fi::ClearUiEvents();
+    if (!run.failure.empty()) varnel32::fuzz::Broken(run.failure.c_str());
     return 0;
 }

@@ -10,27 +10,23 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=$build/corpus
 targets=(open_file operations irfile)
 mkdir -p "${targets[@]/#/$corpus/}"
-# The library file target writes its own seeds; any bytes are a program for the operations
-# target. The .ir seeds are the example remotes and, when ../shared is there, every 25th file
-# of the real sample in a fixed order: a spread of makers and both signal forms.
+# The library file target writes its own seeds, and any bytes are a program for the operations
+# target. The .ir seeds are the example remotes and, when ../shared is there, every 25th file of
+# the real sample in a fixed order: a spread of makers and both signal forms.
+shared=$here/../../shared/data/flipper-irdb-sample
+[ -d "$shared" ] || echo "fuzz: ../shared is missing; the .ir seeds are the examples only"
 if [ -z "$(ls "$corpus/irfile")" ]; then
-  shared="$here/../../shared/data/flipper-irdb-sample"
-  [ -d "$shared" ] || echo "fuzz: ../shared is missing; the .ir seeds are the examples only"
-  { find "$here/../examples" -name '*.ir' | sort
-    [ -d "$shared" ] && find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
+  { find "$here/../examples" -name '*.ir'; [ ! -d "$shared" ] || find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
     while read -r f; do cp "$f" "$corpus/irfile/$(echo "$f" | md5sum | cut -c1-16).ir"; done
 fi
-
 declare -A maxlen=([open_file]=32768 [operations]=4096 [irfile]=8192)
-pids=()
 for t in "${targets[@]}"; do
-  out=$build/fuzz-out/$t
-  mkdir -p "$out"
+  mkdir -p "$build/fuzz-out/$t"
   # No input is larger than 32 KiB and no record than 64 KiB, so no single allocation
   # needs 16 MiB; the sanitizers' shadow memory is what the RSS limit leaves room for.
   "$build/fuzz/varnel32_fuzz_$t" -max_total_time="$seconds" -max_len="${maxlen[$t]}" \
     -malloc_limit_mb=16 -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
-    -artifact_prefix="$out/" "$corpus/$t" > "$out/log" 2>&1 &
+    -artifact_prefix="$build/fuzz-out/$t/" "$corpus/$t" > "$build/fuzz-out/$t/log" 2>&1 &
   pids+=($!)
 done
 failed=0
@@ -39,8 +35,6 @@ for i in "${!targets[@]}"; do
   if wait "${pids[$i]}"; then result=ok; else result=FAILED; failed=1; fi
   runs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$build/fuzz-out/$t/log")
   echo "fuzz: $t: ${runs:-?} executions in $seconds s, corpus $(ls "$corpus/$t" | wc -l) inputs: $result"
-  if [ "$result" = FAILED ]; then
-    grep -v '^ ' "$build/fuzz-out/$t/log" | tail -40
-  fi
+  [ "$result" = ok ] || grep -v '^ ' "$build/fuzz-out/$t/log" | tail -40
 done
 exit $failed

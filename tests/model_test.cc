@@ -40,22 +40,19 @@ struct Seeded : model::Source {
 using ModelRun = LibraryTest;
 
 TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
-    const char* seedText = std::getenv("VARNEL32_MODEL_SEED");
-    const char* secondsText = std::getenv("VARNEL32_MODEL_SECONDS");
-    const auto seed = seedText ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10)) : 20261205u;
-    const double seconds = secondsText ? std::atof(secondsText) : 3.0;
-    std::printf("model run: seed %u (VARNEL32_MODEL_SEED), %.1f s (VARNEL32_MODEL_SECONDS)\n", seed, seconds);
+    const auto env = [](const char* name, double fallback) { const char* v = std::getenv(name); return v ? std::atof(v) : fallback; };
+    const auto seed = static_cast<uint32_t>(env("VARNEL32_MODEL_SEED", 20261205));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(env("VARNEL32_MODEL_SECONDS", 3));
+    std::printf("model run: seed %u (VARNEL32_MODEL_SEED, and VARNEL32_MODEL_SECONDS for the length)\n", seed);
     Seeded source;
     source.rng.seed(seed);
     model::Run run(dir_, source);
-    const auto start = std::chrono::steady_clock::now();
     uint32_t step = 0;
-    for (; step < 20000 && std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds); ++step) {
-        std::string what;
+    for (; step < 20000 && std::chrono::steady_clock::now() < end; ++step) {
+        std::string what = "compact two megabytes";
         if (step == 40) {
             // Once, two megabytes of records behind a hole: the compaction's moves fill its
             // output buffer several times over. Then they go again.
-            what = "compact two megabytes";
             for (int i = 0; i < 40; ++i) run.Write(run.Record({"Big", "X", "b" + std::to_string(i)}, {50000}));
             run.Delete({"Big", "X", "b0"});
             run.Compact();
@@ -67,8 +64,8 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
         run.Check();
         ASSERT_EQ(run.failure, "") << "step " << step << ": " << what << " (VARNEL32_MODEL_SEED=" << seed << ")";
     }
-    std::printf("model run: %u steps, %u churns ending in a move, %u records live\n", step, run.churnMoves,
-                run.model.recordCount);
+    std::printf("model run: %u steps, %u churns ending in a move, %zu records live\n", step, run.churnMoves,
+                run.model.run.size());
 }
 
 }  // namespace
