@@ -12,8 +12,7 @@
 
 namespace varnel32::fuzz {
 
-// The directory's name outlives every static object, so that the exit handler that removes
-// the directory can still read it.
+// A plain array, so that the exit handler that removes the directory can still read its name.
 inline char g_scratch[4096];
 
 inline std::string ScratchDir() {
@@ -22,10 +21,7 @@ inline std::string ScratchDir() {
         std::snprintf(g_scratch, sizeof g_scratch, "%s/varnel32-fuzz-XXXXXX",
                       base ? base : access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         if (mkdtemp(g_scratch) == nullptr) std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(g_scratch, ignored);
-        });
+        std::atexit([] { std::error_code ignored; std::filesystem::remove_all(g_scratch, ignored); });
     }
     return g_scratch;
 }

@@ -14,12 +14,12 @@ namespace {
 
 namespace fi = varnel32::platform::testing;
 using varnel32::platform::FaultCall;
+using varnel32::platform::FaultEffect;
 
 struct Input : varnel32::model::Source {
-    const uint8_t* data;
-    size_t size, at = 0;
-    Input(const uint8_t* d, size_t s) : data(d), size(s) {}
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
+    std::span<const uint8_t> bytes;
+    size_t at = 0;
+    uint8_t Byte() { return at < bytes.size() ? bytes[at++] : 0; }
     uint32_t Below(uint32_t n) override {
         uint32_t value = Byte();
         for (uint32_t more = (n - 1) >> 8; more != 0; more >>= 8) value = value << 8 | Byte();
@@ -34,13 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const FaultCall calls[] = {FaultCall::Read, FaultCall::Write, FaultCall::Seek,
                                       FaultCall::Truncate, FaultCall::Allocate, FaultCall::Resize};
     fi::ClearUiEvents();  // those of the last input's closes, which no one reads
-    Input in(data, size);
+    Input in;
+    in.bytes = {data, size};
     varnel32::model::Run run(dir, in);
-    while (in.at < in.size && run.failure.empty()) {
+    while (in.at < size && run.failure.empty()) {
         // A first byte below 32 arms a fault (failing or cut short) for the next operation.
         if (const uint8_t fault = in.Byte(); fault < 32) {
-            fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8,
-                            fault & 16 ? varnel32::platform::FaultEffect::Short : varnel32::platform::FaultEffect::Fail);
+            fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8, fault & 16 ? FaultEffect::Short : FaultEffect::Fail);
         }
         run.Step();
         const bool fired = fi::FaultFired();

@@ -16,7 +16,8 @@ mkdir -p "${targets[@]/#/$corpus/}"
 shared=$here/../../shared/data/flipper-irdb-sample
 [ -d "$shared" ] || echo "fuzz: ../shared is missing; the .ir seeds are the examples only"
 if [ -z "$(ls "$corpus/irfile")" ]; then
-  { find "$here/../examples" -name '*.ir'; [ ! -d "$shared" ] || find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
+  { find "$here/../examples" -name '*.ir'
+    [ ! -d "$shared" ] || find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
     while read -r f; do cp "$f" "$corpus/irfile/$(echo "$f" | md5sum | cut -c1-16).ir"; done
 fi
 declare -A maxlen=([open_file]=32768 [operations]=4096 [irfile]=8192)

@@ -40,10 +40,13 @@ struct Seeded : model::Source {
 using ModelRun = LibraryTest;
 
 TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
-    const auto env = [](const char* name, double fallback) { const char* v = std::getenv(name); return v ? std::atof(v) : fallback; };
+    const auto env = [](const char* name, double fallback) {
+        return std::getenv(name) ? std::atof(std::getenv(name)) : fallback;
+    };
     const auto seed = static_cast<uint32_t>(env("VARNEL32_MODEL_SEED", 20261205));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(env("VARNEL32_MODEL_SECONDS", 3));
-    std::printf("model run: seed %u (VARNEL32_MODEL_SEED, and VARNEL32_MODEL_SECONDS for the length)\n", seed);
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::duration<double>(env("VARNEL32_MODEL_SECONDS", 3));
+    std::printf("model run: seed %u (VARNEL32_MODEL_SEED; VARNEL32_MODEL_SECONDS sets the length)\n", seed);
     Seeded source;
     source.rng.seed(seed);
     model::Run run(dir_, source);
@@ -53,16 +56,16 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
         if (step == 40) {
             // Once, two megabytes of records behind a hole: the compaction's moves fill its
             // output buffer several times over. Then they go again.
-            for (int i = 0; i < 40; ++i) run.Write(run.Record({"Big", "X", "b" + std::to_string(i)}, {50000}));
-            run.Delete({"Big", "X", "b0"});
+            for (int i = 0; i < 40; ++i) run.Write(run.Record(model::Fields("Big", "X", std::to_string(i)), {50000}));
+            run.Delete(model::Fields("Big", "X", "0"));
             run.Compact();
             run.Check();
-            for (int i = 1; i < 40; ++i) run.Delete({"Big", "X", "b" + std::to_string(i)});
+            for (int i = 1; i < 40; ++i) run.Delete(model::Fields("Big", "X", std::to_string(i)));
         } else {
             what = run.Step();
         }
         run.Check();
-        ASSERT_EQ(run.failure, "") << "step " << step << ": " << what << " (VARNEL32_MODEL_SEED=" << seed << ")";
+        ASSERT_EQ(run.failure, "") << "step " << step << ": " << what << " (seed " << seed << ")";
     }
     std::printf("model run: %u steps, %u churns ending in a move, %zu records live\n", step, run.churnMoves,
                 run.model.run.size());

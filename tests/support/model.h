@@ -21,12 +21,16 @@ namespace varnel32::model {
 using reliability::Bytes;
 using format::Name;
 using Names = std::array<Name, 3>;
-using Key = std::array<std::string, 3>;
 inline constexpr size_t kNameSize = IR_NAME_FIELD_SIZE;
 
 inline Names NamesOf(const format::IndexEntry& e) { return {e.manufacturer, e.type, e.model}; }
+inline Names Fields(const std::string& manufacturer, const std::string& type, const std::string& model) {
+    return {format::NameFromString(manufacturer.c_str()), format::NameFromString(type.c_str()),
+            format::NameFromString(model.c_str())};
+}
 inline std::string KeyOf(const Names& n) { return reliability::KeyOf(n[0].data(), n[1].data(), n[2].data()); }
-// Names as text; bytes after a terminator stay, unless they are all zero.
+inline bool Same(const Names& a, const Names& b) { return KeyOf(a) == KeyOf(b); }
+// Bytes after a terminator stay, unless they are all zero.
 inline std::string Text(const Names& names) {
     std::string text;
     for (const Name& n : names) {
@@ -56,7 +60,7 @@ struct Model {
     uint16_t extraSpace = 1024;
 
     uint32_t Find(const Names& names) const {
-        const auto e = std::find_if(run.begin(), run.end(), [&](auto& x) { return KeyOf(NamesOf(x)) == KeyOf(names); });
+        const auto e = std::find_if(run.begin(), run.end(), [&](auto& x) { return Same(NamesOf(x), names); });
         return e == run.end() ? 0 : e->recordOffset;
     }
 
@@ -75,17 +79,13 @@ struct Model {
             }
             Delete(names);
         }
-        uint32_t place = dataEnd;
-        auto capacity = static_cast<uint16_t>(used + extraSpace);
         const auto slot = std::find_if(slots.begin(), slots.end(), [&](auto& s) { return s.offset && s.size >= used; });
-        if (slot != slots.end()) {
-            place = slot->offset;
-            capacity = slot->size;
-            --freeSlotCount;
-            *slot = {};
-        } else {
-            dataEnd += capacity;
-        }
+        const bool reused = slot != slots.end();
+        const uint32_t place = reused ? slot->offset : dataEnd;
+        const uint16_t capacity = reused ? slot->size : static_cast<uint16_t>(used + extraSpace);
+        freeSlotCount -= reused;
+        dataEnd += reused ? 0 : capacity;
+        if (reused) *slot = {};
         Add(names, place);
         extents[place] = Extent{capacity, true, used, names, fetched};
         return 1;
@@ -95,7 +95,8 @@ struct Model {
         const uint32_t at = Find(names);
         if (at == 0) return 0;
         std::erase_if(run, [&](const format::IndexEntry& e) { return e.recordOffset == at; });
-        *std::find_if(slots.begin(), slots.end(), [](auto& s) { return s.offset == 0; }) = {at, extents[at].capacity};
+        const auto empty = [](const format::FreeSlot& s) { return s.offset == 0; };
+        *std::find_if(slots.begin(), slots.end(), empty) = {at, extents[at].capacity};
         ++freeSlotCount;
         extents[at] = Extent{extents[at].capacity, false, 0, {}, {}};
         dirty = modified = true;
@@ -169,18 +170,17 @@ inline Model Found(const check::Report& r) {
 // the file is dirty, the free slots in use, every extent, and a clean file's index.
 inline std::string Layout(const Model& m) {
     const auto n = [](uint32_t value) { return std::to_string(value); };
-    std::string text = "data end " + n(m.dataEnd) + (m.dirty ? ", dirty\n" : "\n");
-    for (size_t i = 0; i < m.slots.size(); ++i) {
-        if (m.slots[i].offset || m.slots[i].size) {
-            text += "slot " + n(i) + ": " + n(m.slots[i].offset) + " of " + n(m.slots[i].size) + "\n";
-        }
+    std::string text = "data end " + n(m.dataEnd) + (m.dirty ? ", dirty" : "");
+    for (size_t i = 0; const format::FreeSlot& s : m.slots) {
+        if (s.offset || s.size) text += "\nslot " + n(i) + ": " + n(s.offset) + " of " + n(s.size);
+        ++i;
     }
     for (const auto& [at, x] : m.extents) {
-        text += "extent " + n(at) + " of " + n(x.capacity) +
-                (x.live ? ": " + n(x.used) + " bytes " + Text(x.stored) : ": deleted") + "\n";
+        text += "\nextent " + n(at) + " of " + n(x.capacity) +
+                (x.live ? ": " + n(x.used) + " bytes " + Text(x.stored) : ": deleted");
     }
     for (const format::IndexEntry& e : m.dirty ? std::vector<format::IndexEntry>{} : m.run) {
-        text += "index " + Text(NamesOf(e)) + " at " + n(e.recordOffset) + "\n";
+        text += "\nindex " + Text(NamesOf(e)) + " at " + n(e.recordOffset);
     }
     return text;
 }
@@ -196,22 +196,22 @@ struct Source {
 // disagreement in `failure`.
 class Run {
 public:
-    Run(const std::string& dir, Source& source) : path_(dir + "/model.lib"), copy_(dir + "/copy.lib"), src_(source) {
+    Run(const std::string& dir, Source& source)
+        : path_(dir + "/model.lib"), copy_(dir + "/copy.lib"), src_(source) {
         std::remove(path_.c_str());
         Expect(IRCreateLibrary(0, path_.c_str(), 0) == 1, "cannot create the library");
         Open(IRModeWrite);
     }
     ~Run() { IRCloseLibrary(h); }
-    Run(const Run&) = delete;
 
-    // One operation drawn from the source; returns what it did.
+    // Returns what it did.
     std::string Step() {
         static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
         const uint32_t r = model.run.empty() ? 0 : src_.Below(1000);
         if (r < 330) return Write(RandomRecord(RandomKey()));
         if (r < 560) {
-            const Key key = LiveKey();
-            return Write(SizedRecord(key, model.extents[model.Find(Fields(key))].capacity, r < 450));
+            const Names key = LiveKey();
+            return Write(SizedRecord(key, model.extents[model.Find(key)].capacity, r < 450));
         }
         if (r < 820) return Delete(r < 780 ? LiveKey() : RandomKey());  // a random key may be missing
         if (r < 880) {
@@ -224,7 +224,7 @@ public:
         // Large records carry the file past the megabyte that compaction reads and writes at
         // a time, so its moves cross the buffers' edges.
         if (r < 960 && model.dataEnd < (1u << 21)) {
-            const Key key = RandomKey();
+            const Names key = RandomKey();
             return Write(Record(key, {static_cast<uint16_t>(40000 + src_.Below(25000))}));
         }
         if (r < 970) return Write(Record(RandomKey(), {40000, 30000}));
@@ -253,8 +253,8 @@ public:
                expected ? "a write failed" : "an oversized write succeeded");
         return "write " + reliability::KeyOfRecord(record);
     }
-    std::string Delete(const Key& key) {
-        const Names names = Fields({Mangle(key[0]), Mangle(key[1]), Mangle(key[2])});
+    std::string Delete(const Names& key) {
+        const Names names = Mangled(key);
         const int32_t expected = model.Delete(names);
         Expect(IRDeleteRemoteRecord(h, names[0].data(), names[1].data(), names[2].data()) == expected,
                expected ? "a delete failed" : "a delete of nothing succeeded");
@@ -272,38 +272,29 @@ public:
         return "close and reopen";
     }
 
-    // After a failure: reopen (repairing a dirty file), compact, close, and take what the
-    // file then holds as the model; a file left beyond repair is replaced by an empty one.
+    // After a failed call the next open for writing repairs the file; compacted and closed, what
+    // it then holds is the model.
     void Settle() {
         IRCloseLibrary(h);
-        uint32_t status = 0;
-        h = IROpenLibrary(0, nullptr, path_.c_str(), IRModeWrite, 0, &status);
-        const bool repaired = h != nullptr && IRCompactLibrary(h) == 1;
+        Open(IRModeWrite);
+        Expect(IRCompactLibrary(h) == 1, "a repaired file does not compact");
         IRCloseLibrary(h);
-        if (!repaired) {
-            std::remove(path_.c_str());
-            Expect(IRCreateLibrary(0, path_.c_str(), 0) == 1, "cannot create the library");
-        }
-        const check::Report r = check::Check(reliability::ReadFile(path_));
-        Expect(r.ok(), "a repaired and compacted file breaks a rule");
-        model = Found(r);
+        model = Found(check::Check(reliability::ReadFile(path_)));
         reliability::Contents contents = reliability::ContentsOf(path_);
-        for (const format::IndexEntry& e : model.run) {
-            model.extents[e.recordOffset].fetched = contents[KeyOf(NamesOf(e))];
-        }
+        for (const format::IndexEntry& e : model.run) model.extents[e.recordOffset].fetched = contents[KeyOf(NamesOf(e))];
         Open(IRModeWrite);
     }
 
     // A record under `key` in random letter case, with `lengths` entries, and now and then
     // bytes after a name's terminator: the record header keeps them, the index never does.
-    Bytes Record(const Key& key, const std::vector<uint16_t>& lengths) {
-        const Key names{Mangle(key[0]), Mangle(key[1]), Mangle(key[2])};
-        Bytes r = reliability::MakeRecord(names[0], names[1], names[2], src_.Below(256), lengths);
-        for (size_t field = IR_RECORD_MANUFACTURER_OFFSET; field < IR_RECORD_ENTRIES_OFFSET; field += kNameSize) {
+    Bytes Record(const Names& key, const std::vector<uint16_t>& lengths) {
+        const Names n = Mangled(key);
+        Bytes r = reliability::MakeRecord(n[0].data(), n[1].data(), n[2].data(), src_.Below(256), lengths);
+        for (uint8_t* name = r.data() + IR_RECORD_MANUFACTURER_OFFSET; name < r.data() + IR_RECORD_ENTRIES_OFFSET;
+             name += kNameSize) {
             if (!src_.Chance(20)) continue;
-            uint8_t* name = r.data() + field;
-            std::fill(name + std::min(std::strlen(reinterpret_cast<char*>(name)) + 1, kNameSize), name + kNameSize,
-                      static_cast<uint8_t>(1 + src_.Below(255)));
+            const size_t end = std::min(std::strlen(reinterpret_cast<char*>(name)) + 1, kNameSize);
+            std::fill(name + end, name + kNameSize, static_cast<uint8_t>(1 + src_.Below(255)));
         }
         return r;
     }
@@ -322,7 +313,7 @@ private:
         if (got == expected) return;
         const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin();
         const size_t line = at == 0 ? 0 : got.rfind('\n', static_cast<size_t>(at) - 1) + 1;  // npos + 1 is 0
-        Expect(false, what + " \"" + got.substr(line, 100) + "\", expected \"" + expected.substr(line, 100) + "\"");
+        Expect(false, what + " \"" + got.substr(line, 90) + "\", expected \"" + expected.substr(line, 90) + "\"");
     }
     LibraryHandle* Opened(const std::string& path, uint32_t mode) {
         uint32_t status = 0;
@@ -332,37 +323,39 @@ private:
     }
     void Open(uint32_t mode) { h = Opened(path_, mode); }
 
-    std::string Mangle(std::string name) {
-        for (char& c : name) {
-            if (std::isalpha(static_cast<unsigned char>(c)) && src_.Chance(40)) c = static_cast<char>(c ^ 0x20);
+    Names Mangled(Names names) {
+        for (Name& name : names) {
+            for (char& c : name) c ^= std::isalpha(static_cast<unsigned char>(c)) && src_.Chance(40) ? 0x20 : 0;
         }
-        return name;
+        return names;
     }
-    static Name Field(const std::string& text) { return format::NameFromString(text.c_str()); }
-    static Names Fields(const Key& key) { return {Field(key[0]), Field(key[1]), Field(key[2])}; }
-    static Key Strings(const format::IndexEntry& e) { return {e.manufacturer.data(), e.type.data(), e.model.data()}; }
-    Key RandomKey() {
+    Names RandomKey() {
         // Ten makers and up to twelve models a type: levels that grow past and shrink below
         // the size at which the catalogue keeps a name table beside them.
         static const char* makers[] = {"Sony", "Philips", "Acme", "Zenith", "Onkyo", "Denon", "Sharp",
                                        "Pioneer", "Yamaha", "Bose"};
         static const char* types[] = {"TV", "VCR", "Amp", "DVD"};
-        return {makers[src_.Below(10)], types[src_.Below(4)], "Model-" + std::to_string(src_.Below(12))};
+        const char* maker = makers[src_.Below(10)];
+        const char* type = types[src_.Below(4)];
+        return Fields(maker, type, "Model-" + std::to_string(src_.Below(12)));
     }
-    Key LiveKey() { return Strings(model.run[src_.Below(static_cast<uint32_t>(model.run.size()))]); }
-    // Mostly a few short entries; now and then none, many, or long ones.
-    Bytes RandomRecord(const Key& key) {
-        std::vector<uint16_t> lengths(src_.Chance(15) ? 0 : src_.Chance(95) ? 1 + src_.Below(4) : 8 + src_.Below(5));
+    Names LiveKey() { return NamesOf(model.run[src_.Below(static_cast<uint32_t>(model.run.size()))]); }
+    Bytes RandomRecord(const Names& key) {
+        std::vector<uint16_t> lengths(src_.Chance(15)   ? 0
+                                      : src_.Chance(95) ? 1 + src_.Below(4)
+                                                        : 8 + src_.Below(5));
         for (uint16_t& length : lengths) {
             const uint32_t r = src_.Below(100);
-            length = static_cast<uint16_t>(r < 70 ? src_.Below(61) : r < 95 ? 61 + src_.Below(540) : 1000 + src_.Below(4000));
+            length = static_cast<uint16_t>(r < 70   ? src_.Below(61)
+                                           : r < 95 ? 61 + src_.Below(540)
+                                                    : 1000 + src_.Below(4000));
         }
         return Record(key, lengths);
     }
     // A record under `key` whose used size is at most (fits) or above (!fits) `capacity`.
-    Bytes SizedRecord(const Key& key, uint16_t capacity, bool fits) {
+    Bytes SizedRecord(const Names& key, uint16_t capacity, bool fits) {
         const uint32_t head = 127;  // the used size of a record with one empty entry
-        if (!fits) return Record(key, {static_cast<uint16_t>(std::min(capacity - head + 1 + src_.Below(300), 65000u))});
+        if (!fits) return Record(key, {uint16_t(std::min(capacity - head + 1 + src_.Below(300), 65000u))});
         if (capacity < head || src_.Chance(10)) return Record(key, {});
         return Record(key, {static_cast<uint16_t>(src_.Below(capacity - head + 1))});
     }
@@ -373,18 +366,18 @@ private:
         model.extraSpace = 0;
         IRSetExtraSpaceAmount(h, 0);
         const uint32_t count = 255 + src_.Below(6);
-        for (uint32_t i = 0; i < count; ++i) Write(Record({"Churn", "C", "c" + std::to_string(i)}, {}));
+        for (uint32_t i = 0; i < count; ++i) Write(Record(Fields("Churn", "C", std::to_string(i)), {}));
         std::vector<format::IndexEntry> others;
         std::copy_if(model.run.begin(), model.run.end(), std::back_inserter(others),
-                     [](auto& e) { return !check::SameName(e.manufacturer, Field("Churn")); });
+                     [](auto& e) { return !check::SameName(e.manufacturer, format::NameFromString("Churn")); });
         const bool moveLast = !others.empty() && src_.Chance(50);
         churnMoves += moveLast;
         for (uint32_t i = 0; i < count; ++i) {
             if (moveLast && model.freeSlotCount == 254) {
                 const format::IndexEntry& e = others[src_.Below(static_cast<uint32_t>(others.size()))];
-                Write(SizedRecord(Strings(e), model.extents[e.recordOffset].capacity, false));
+                Write(SizedRecord(NamesOf(e), model.extents[e.recordOffset].capacity, false));
             }
-            Delete({"Churn", "C", "c" + std::to_string(i)});
+            Delete(Fields("Churn", "C", std::to_string(i)));
         }
         return moveLast ? "churn to 255 slots, ending in a move" : "churn to 255 slots";
     }
@@ -399,8 +392,8 @@ private:
         for (const format::IndexEntry& e : m.run) {
             expected += Text(NamesOf(e)) + "\n";
             records[KeyOf(NamesOf(e))] = m.extents.at(e.recordOffset).fetched;
-            const Names n = Fields({Mangle(e.manufacturer.data()), Mangle(e.type.data()), Mangle(e.model.data())});
-            Expect(IRDoesRemoteRecordExist(handle, n[0].data(), n[1].data(), n[2].data()) == 1, Text(n) + " is missing");
+            const Names n = Mangled(NamesOf(e));
+            Expect(IRDoesRemoteRecordExist(handle, n[0].data(), n[1].data(), n[2].data()) == 1, Text(n) + " is lost");
         }
         Agree(listed, expected, "listed");
         Expect(reliability::ReadContents(handle) == records, "the records fetched differ");
