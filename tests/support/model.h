@@ -208,7 +208,8 @@ public:
     std::string Step() {
         static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
         const uint32_t r = model.run.empty() ? 0 : src_.Below(1000);
-        if (r < 330) return Write(RandomRecord(RandomKey()));
+        if (r < 300) return Write(RandomRecord(RandomKey()));
+        if (r < 330) return Write(Filling(RandomKey()));
         if (r < 560) {
             const Names key = LiveKey();
             return Write(SizedRecord(key, model.extents[model.Find(key)].capacity, r < 450));
@@ -272,39 +273,19 @@ public:
         return "close and reopen";
     }
 
-    // After a failed call the next open for writing repairs the file; compacted and closed, what
-    // it then holds is the model.
-    void Settle() {
-        IRCloseLibrary(h);
-        Open(IRModeWrite);
-        Expect(IRCompactLibrary(h) == 1, "a repaired file does not compact");
-        IRCloseLibrary(h);
-        model = Found(check::Check(reliability::ReadFile(path_)));
-        reliability::Contents contents = reliability::ContentsOf(path_);
-        for (const format::IndexEntry& e : model.run) model.extents[e.recordOffset].fetched = contents[KeyOf(NamesOf(e))];
-        Open(IRModeWrite);
-    }
-
-    // A record under `key` in random letter case, with `lengths` entries, and now and then
-    // bytes after a name's terminator: the record header keeps them, the index never does.
+    // A record under `key` in random letter case, with `lengths` entries.
     Bytes Record(const Names& key, const std::vector<uint16_t>& lengths) {
         const Names n = Mangled(key);
-        Bytes r = reliability::MakeRecord(n[0].data(), n[1].data(), n[2].data(), src_.Below(256), lengths);
-        for (uint8_t* name = r.data() + IR_RECORD_MANUFACTURER_OFFSET; name < r.data() + IR_RECORD_ENTRIES_OFFSET;
-             name += kNameSize) {
-            if (!src_.Chance(20)) continue;
-            const size_t end = std::min(std::strlen(reinterpret_cast<char*>(name)) + 1, kNameSize);
-            std::fill(name + end, name + kNameSize, static_cast<uint8_t>(1 + src_.Below(255)));
-        }
-        return r;
+        return reliability::MakeRecord(n[0].data(), n[1].data(), n[2].data(), src_.Below(256), lengths);
     }
 
     Model model;
     LibraryHandle* h = nullptr;
     std::string failure;
-    uint32_t churnMoves = 0;
 
 private:
+    static constexpr uint32_t kOneEntry = 127;  // the used size of a record with one empty entry
+
     void Expect(bool ok, const std::string& what) {
         if (!ok && failure.empty()) failure = what;
     }
@@ -352,34 +333,28 @@ private:
         }
         return Record(key, lengths);
     }
+    // A record whose used size is that of the first free slot (first fit takes whole slots), or
+    // any record when no slot is large enough for one entry.
+    Bytes Filling(const Names& key) {
+        const auto slot = std::find_if(model.slots.begin(), model.slots.end(), [](auto& s) { return s.offset != 0; });
+        if (slot == model.slots.end() || slot->size < kOneEntry) return RandomRecord(key);
+        return Record(key, {static_cast<uint16_t>(slot->size - kOneEntry)});
+    }
     // A record under `key` whose used size is at most (fits) or above (!fits) `capacity`.
     Bytes SizedRecord(const Names& key, uint16_t capacity, bool fits) {
-        const uint32_t head = 127;  // the used size of a record with one empty entry
-        if (!fits) return Record(key, {uint16_t(std::min(capacity - head + 1 + src_.Below(300), 65000u))});
-        if (capacity < head || src_.Chance(10)) return Record(key, {});
-        return Record(key, {static_cast<uint16_t>(src_.Below(capacity - head + 1))});
+        if (!fits) return Record(key, {uint16_t(std::min(capacity - kOneEntry + 1 + src_.Below(300), 65000u))});
+        if (capacity < kOneEntry || src_.Chance(10)) return Record(key, {});
+        return Record(key, {static_cast<uint16_t>(src_.Below(capacity - kOneEntry + 1))});
     }
 
-    // Enough small records written and deleted to bring the slot table to 255, which
-    // compacts the file; sometimes a move of another record is what fills the 255th slot.
+    // Enough small records written and deleted to bring the slot table to 255, which compacts the file.
     std::string Churn() {
         model.extraSpace = 0;
         IRSetExtraSpaceAmount(h, 0);
         const uint32_t count = 255 + src_.Below(6);
         for (uint32_t i = 0; i < count; ++i) Write(Record(Fields("Churn", "C", std::to_string(i)), {}));
-        std::vector<format::IndexEntry> others;
-        std::copy_if(model.run.begin(), model.run.end(), std::back_inserter(others),
-                     [](auto& e) { return !check::SameName(e.manufacturer, format::NameFromString("Churn")); });
-        const bool moveLast = !others.empty() && src_.Chance(50);
-        churnMoves += moveLast;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (moveLast && model.freeSlotCount == 254) {
-                const format::IndexEntry& e = others[src_.Below(static_cast<uint32_t>(others.size()))];
-                Write(SizedRecord(NamesOf(e), model.extents[e.recordOffset].capacity, false));
-            }
-            Delete(Fields("Churn", "C", std::to_string(i)));
-        }
-        return moveLast ? "churn to 255 slots, ending in a move" : "churn to 255 slots";
+        for (uint32_t i = 0; i < count; ++i) Delete(Fields("Churn", "C", std::to_string(i)));
+        return "churn to 255 slots";
     }
 
     // The listings (each level asked for in random letter case) and every record's bytes.
