@@ -4,6 +4,7 @@
 // the library is repaired and its model taken from what survived.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "fuzz_support.h"
@@ -40,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (in.at < size && run.failure.empty()) {
         // A first byte below 32 arms a fault (failing or cut short) for the next operation.
         if (const uint8_t fault = in.Byte(); fault < 32) {
-            fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8, fault & 16 ? FaultEffect::Short : FaultEffect::Fail);
+            const FaultEffect effect = fault & 16 ? FaultEffect::Short : FaultEffect::Fail;
+            fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8, effect);
         }
         run.Step();
-        // What a failed call leaves behind is the fault sweep's to judge; here the sanitizers watch
-        // the failure paths, and the input ends.
+        // What a failed call leaves is the fault sweep's to judge; the sanitizers watch its paths.
         if (fi::FaultFired()) {
             run.failure.clear();
             break;

@@ -11,15 +11,8 @@ corpus=$build/corpus
 targets=(open_file operations irfile)
 mkdir -p "${targets[@]/#/$corpus/}"
 # The library file target writes its own seeds, and any bytes are a program for the operations
-# target. The .ir seeds are the example remotes and, when ../shared is there, every 25th file of
-# the real sample in a fixed order: a spread of makers and both signal forms.
-shared=$here/../../shared/data/flipper-irdb-sample
-[ -d "$shared" ] || echo "fuzz: ../shared is missing; the .ir seeds are the examples only"
-if [ -z "$(ls "$corpus/irfile")" ]; then
-  { find "$here/../examples" -name '*.ir'
-    [ ! -d "$shared" ] || find "$shared" -name '*.ir' | sort | awk 'NR % 25 == 1'; } |
-    while read -r f; do cp "$f" "$corpus/irfile/$(echo "$f" | md5sum | cut -c1-16).ir"; done
-fi
+# target; the .ir seeds are the example remotes.
+[ -n "$(ls "$corpus/irfile")" ] || find "$here/../examples" -name '*.ir' -exec cp -t "$corpus/irfile" {} +
 declare -A maxlen=([open_file]=32768 [operations]=4096 [irfile]=8192)
 for t in "${targets[@]}"; do
   mkdir -p "$build/fuzz-out/$t"

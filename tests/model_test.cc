@@ -40,9 +40,7 @@ struct Seeded : model::Source {
 using ModelRun = LibraryTest;
 
 TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
-    const auto env = [](const char* name, double fallback) {
-        return std::getenv(name) ? std::atof(std::getenv(name)) : fallback;
-    };
+    const auto env = [](const char* v, double d) { return std::getenv(v) ? std::atof(std::getenv(v)) : d; };
     const auto seed = static_cast<uint32_t>(env("VARNEL32_MODEL_SEED", 20261205));
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::duration<double>(env("VARNEL32_MODEL_SECONDS", 3));
@@ -56,11 +54,12 @@ TEST_F(ModelRun, RandomisedOperationsAgreeWithTheModel) {
         if (step == 40) {
             // Once, two megabytes of records behind a hole: the compaction's moves fill its
             // output buffer several times over. Then they go again.
-            for (int i = 0; i < 40; ++i) run.Write(run.Record(model::Fields("Big", "X", std::to_string(i)), {50000}));
-            run.Delete(model::Fields("Big", "X", "0"));
+            const auto big = [](int i) { return model::Fields("Big", "X", std::to_string(i)); };
+            for (int i = 0; i < 40; ++i) run.Write(run.Record(big(i), {50000}));
+            run.Delete(big(0));
             run.Compact();
             run.Check();
-            for (int i = 1; i < 40; ++i) run.Delete(model::Fields("Big", "X", std::to_string(i)));
+            for (int i = 1; i < 40; ++i) run.Delete(big(i));
         } else {
             what = run.Step();
         }
