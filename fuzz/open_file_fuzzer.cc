@@ -92,8 +92,10 @@ void Exercise(const std::string& path, const rl::Bytes& input) {
 // Started on an empty corpus directory, the target first writes its seeds there: libraries
 // empty, clean with deleted extents, dirty, one deletion short of a compaction, and cut short.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    const std::string dir = std::string((*argv)[*argc - 1]) + "/";
-    if (dir[0] == '-' || access((dir + "main.lib").c_str(), F_OK) == 0) return 0;
+    const std::filesystem::path corpus = (*argv)[*argc - 1];
+    std::error_code error;
+    if (!std::filesystem::is_directory(corpus, error) || !std::filesystem::is_empty(corpus, error)) return 0;
+    const std::string dir = corpus.string() + "/";
     const rl::Library main = rl::MakeMainLibrary(dir + "main.lib");
     const rl::Library dirty = rl::MakeDirtyLibrary(dir + "dirty.lib", main);
     if (rl::MakeNearlyFullLibrary(dir + "full.lib").file.empty() || dirty.file.empty() ||

@@ -1,7 +1,8 @@
 // Fuzz target: the input is a program for the model run (its choices of writes, rewrites,
-// deletions, compactions, extra space, reopens), with faults armed for single operations. The
-// run compares the library with its model after every operation; after a fault that struck,
-// the library is repaired and its model taken from what survived.
+// deletions, compactions, extra space, reopens), now and then with a fault armed for the next
+// operation. The run compares the library with its model after every operation. A fault that
+// strikes ends the input: what a failed call leaves is the fault sweep's to judge, the sanitizers
+// watch the failure paths.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,7 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fi::InjectFault(calls[fault % 6], 1u + in.Byte() % 8, effect);
         }
         run.Step();
-        // What a failed call leaves is the fault sweep's to judge; the sanitizers watch its paths.
         if (fi::FaultFired()) {
             run.failure.clear();
             break;

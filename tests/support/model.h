@@ -203,7 +203,6 @@ public:
     ~Run() { IRCloseLibrary(h); }
 
     std::string Step() {  // returns what it did
-        static const uint16_t amounts[] = {0, 1, 16, 100, 1024, 4000};
         const uint32_t r = model.run.empty() ? 0 : src_.Below(1000);
         if (r < 300) return Write(RandomRecord(RandomKey()));
         if (r < 330) return Write(Filling(RandomKey()));
@@ -213,7 +212,7 @@ public:
         }
         if (r < 820) return Delete(r < 780 ? LiveKey() : RandomKey());  // a random key may be missing
         if (r < 880) {
-            model.extraSpace = amounts[src_.Below(6)];
+            model.extraSpace = std::array<uint16_t, 6>{0, 1, 16, 100, 1024, 4000}[src_.Below(6)];
             Expect(IRSetExtraSpaceAmount(h, model.extraSpace) == 1, "setting the extra space failed");
             return "extra space " + std::to_string(model.extraSpace);
         }
@@ -266,7 +265,6 @@ public:
         return "close and reopen";
     }
 
-    // A record under `key` in random letter case, with `lengths` entries.
     Bytes Record(const Names& key, const std::vector<uint16_t>& lengths) {
         const Names n = Mangled(key);
         return reliability::MakeRecord(n[0].data(), n[1].data(), n[2].data(), src_.Below(256), lengths);
@@ -350,7 +348,7 @@ private:
         return "churn to 255 slots";
     }
 
-    // The listings (each level asked for in random letter case) and every record's bytes.
+    // The listings, every listed record asked for in random letter case, and every record's bytes.
     void CheckCatalogue(LibraryHandle* handle, const Model& m) {
         std::string listed, expected;
         reliability::Contents records;
