@@ -71,7 +71,7 @@ $(FUZZ_BUILD)/CMakeCache.txt:
 fuzz-build: $(FUZZ_BUILD)/CMakeCache.txt
 	$(CMAKE) $(FUZZ_BUILD) -DVARNEL32_WERROR=ON > /dev/null
 	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target varnel32_fuzz_open_file \
-	  varnel32_fuzz_operations varnel32_fuzz_irfile varnel32_fuzz_corpus
+	  varnel32_fuzz_operations varnel32_fuzz_irfile
 
 fuzz: fuzz-build
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
