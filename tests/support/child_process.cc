@@ -13,6 +13,8 @@
 #include <unistd.h>
 #endif
 
+#include <vector>
+
 #include "varnel32.h"
 
 namespace varnel32::test {
@@ -47,7 +49,7 @@ std::string EventName(const std::string& base, const char* what) { return base +
 
 }  // namespace
 
-int RunInChild(const std::function<int()>&) { return -1; }
+int RunInChildren(int, const std::function<int(int)>&) { return -1; }
 
 HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
     const std::string base = "varnel32-test-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -102,11 +104,18 @@ int WaitFor(pid_t pid) {
 
 }  // namespace
 
-int RunInChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) _exit(body());
-    return WaitFor(pid);
+int RunInChildren(int count, const std::function<int(int)>& body) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        children.push_back(fork());
+        if (children.back() == 0) _exit(body(i));
+    }
+    int result = 0;
+    for (const pid_t pid : children) {
+        const int status = pid < 0 ? -1 : WaitFor(pid);
+        if (result == 0) result = status;
+    }
+    return result;
 }
 
 HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {

@@ -1,5 +1,4 @@
-// Record images, whole-library reads and the judging of a file after a failure; see
-// reliability.h.
+// Record images, whole-library reads and the starting libraries; see reliability.h.
 #include "support/reliability.h"
 
 #ifdef _WIN32
@@ -16,9 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
-#include <set>
 
 #include "format/endian.h"
 #include "maintenance/check.h"
@@ -39,43 +36,6 @@ std::string NameAt(const uint8_t* field) {
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-void Compare(const Contents& after, const Expectation& e, Verdict& v) {
-    for (const auto& [key, bytes] : e.before) {
-        if (key == e.touched) continue;
-        const auto it = after.find(key);
-        if (it == after.end() || it->second != bytes) {
-            v.lost = "record " + key + (it == after.end() ? " is missing" : " changed or no longer fetches");
-            return;
-        }
-    }
-    for (const auto& [key, bytes] : after) {
-        if (key != e.touched && e.before.count(key) == 0) {
-            v.lost = "record " + key + " appeared from nowhere";
-            return;
-        }
-    }
-    if (e.touched.empty()) {
-        v.touched = TouchedState::None;
-        return;
-    }
-    const auto it = after.find(e.touched);
-    const auto old = e.before.find(e.touched);
-    if (it == after.end()) {
-        // Absent is the old state of a new record and the new one of a deleted record.
-        v.touched = old == e.before.end() ? TouchedState::Old
-                    : e.after.empty()    ? TouchedState::New
-                                         : TouchedState::Absent;
-    } else if (it->second.empty()) {
-        v.touched = TouchedState::Unreadable;
-    } else if (old != e.before.end() && it->second == old->second) {
-        v.touched = TouchedState::Old;
-    } else if (!e.after.empty() && it->second == e.after) {
-        v.touched = TouchedState::New;
-    } else {
-        v.touched = TouchedState::Torn;
-    }
 }
 
 LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t& status) {
@@ -302,65 +262,6 @@ std::string Violations(const Bytes& file) {
     if (report.ok()) return "";
     return check::Describe(report.violations.front()) + " (" + std::to_string(report.violations.size()) +
            " violations)";
-}
-
-const char* OutcomeName(Outcome outcome) {
-    static const char* const names[] = {"opens clean", "dirty, repaired", "beyond repair"};
-    return names[static_cast<int>(outcome)];
-}
-
-const char* TouchedName(TouchedState state) {
-    static const char* const names[] = {"-", "old", "new", "absent", "unreadable", "torn"};
-    return names[static_cast<int>(state)];
-}
-
-Verdict Examine(const std::string& path, const Expectation& e) {
-    Verdict v;
-    uint32_t status = 0;
-    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
-    if (h != nullptr) {
-        const Contents contents = ReadContents(h);
-        IRCloseLibrary(h);
-        v.outcome = Outcome::Clean;
-        Compare(contents, e, v);
-        if (!v.lost.empty()) return v;
-        h = OpenAs(path, IRModeWrite, status);
-        const bool compacted = h != nullptr && IRCompactLibrary(h) == 1;
-        IRCloseLibrary(h);
-        h = compacted ? OpenAs(path, IRModeReadOnly, status) : nullptr;
-        if (h == nullptr || ReadContents(h) != contents) {
-            v.latent = "a later compaction failed or changed the records (status " + std::to_string(status) + ")";
-        }
-        IRCloseLibrary(h);
-        return v;
-    }
-    if (status != IROpenBadLibrary) return v;
-    h = OpenAs(path, IRModeWrite, status);
-    if (h == nullptr) return v;
-    const Contents contents = ReadContents(h);
-    IRCloseLibrary(h);
-    v.outcome = Outcome::Repaired;
-    Compare(contents, e, v);
-    // The repair saved a fresh index: a read-only open now loads the same catalogue.
-    h = OpenAs(path, IRModeReadOnly, status);
-    if (h == nullptr) {
-        v.lost = "the repaired file does not reopen read-only (status " + std::to_string(status) + ")";
-        return v;
-    }
-    if (ReadContents(h) != contents && v.lost.empty()) v.lost = "the repaired file reopens differently";
-    IRCloseLibrary(h);
-    return v;
-}
-
-std::string Broken(const Verdict& v) {
-    if (v.outcome == Outcome::Unrecoverable) return "beyond repair";
-    if (!v.lost.empty()) return v.lost;
-    if (!v.latent.empty()) return v.latent;
-    if (v.touched != TouchedState::None && v.touched != TouchedState::Old &&
-        v.touched != TouchedState::New) {
-        return std::string("the record in flight is ") + TouchedName(v.touched);
-    }
-    return "";
 }
 
 }  // namespace varnel32::reliability
