@@ -127,6 +127,7 @@ protected:
 #ifdef _WIN32
         if (s.start == Start::Hot || s.start == Start::CutShort) GTEST_SKIP() << "needs a forked child";
 #endif
+        run_ = Path("run.lib");
         start_ = Build(s);
         if (HasFatalFailure()) return;
         after_ = start_.contents;
@@ -151,124 +152,111 @@ protected:
     }
 
 private:
-    struct Session {
-        std::string path;
-        LibraryHandle* handle = nullptr;
-        int32_t Open(uint32_t mode) {
-            uint32_t status = 99;
-            handle = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
-            return static_cast<int32_t>(status);
-        }
-    };
-
     rl::Library Build(const Scenario& s) {
         const auto checked = [](rl::Library start) {
             EXPECT_FALSE(start.contents.empty());
             EXPECT_EQ(rl::Violations(start.file), "");
             return start;
         };
+        std::vector<Bytes> longMoves;  // 3 KiB extents behind holes of 9 and 5 KiB: moved in pieces
+        for (uint32_t i = 0; i < 10; ++i) {
+            const uint16_t length = i == 0 ? 9000 : i == 7 ? 5000 : 3000;
+            longMoves.push_back(rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {length}));
+        }
         switch (s.start) {
         case Start::None: return {};
         case Start::Main: return checked(rl::MakeMainLibrary(Path("main.lib")));
         case Start::Dirty: return rl::MakeDirtyLibrary(Path("dirty.lib"), rl::MakeMainLibrary(Path("main.lib")));
         case Start::Full: return checked(rl::MakeNearlyFullLibrary(Path("full.lib")));
-        case Start::LongMoves: {
-            // Live extents of about 3 KiB behind deleted ones of 9 and 5 KiB: a compaction moves
-            // them in several pieces, each no longer than the distance moved, and its journal
-            // points at the moved bytes instead of holding them.
-            std::vector<Bytes> records;
-            for (uint32_t i = 0; i < 10; ++i) {
-                const uint16_t length = i == 0 ? 9000 : i == 7 ? 5000 : 3000;
-                records.push_back(rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {length}));
-            }
-            return checked(rl::BuildLibrary(Path("long.lib"), 1024, records, {"long/tv/m0", "long/tv/m7"}));
-        }
-        case Start::Hot: return DiedHalfDone(checked(rl::MakeMainLibrary(Path("main.lib"))), Act::Write, s.record);
-        case Start::CutShort:
-            return DiedHalfDone(Build({"", Start::LongMoves, Act::Compact}), Act::Compact, {});
+        case Start::LongMoves:
+            return checked(rl::BuildLibrary(Path("long.lib"), 1024, longMoves, {"long/tv/m0", "long/tv/m7"}));
+        case Start::Hot: return DiedHalfDone(Build({"", Start::Main, Act::Write}), {"", Start::Main, Act::Write, s.record});
+        case Start::CutShort: return DiedHalfDone(Build({"", Start::LongMoves, Act::Compact}), {"", {}, Act::Compact});
         }
         return {};
     }
 
-    // `start` as a process left it that died during `act` at the first write after which the
-    // file differs beside a hot journal, or for a compaction at its last write, the commit.
-    rl::Library DiedHalfDone(rl::Library start, Act act, const Bytes& record) {
-        const Scenario s{"", Start::Main, act, record};
-        const auto run = [&](uint32_t dieAt) {
+    // `start` as a process left it that died running `s` right after the first write that
+    // left the file changed beside a hot journal, or for a compaction right before its commit.
+    rl::Library DiedHalfDone(const rl::Library& start, const Scenario& s) {
+        uint32_t k = 1;
+        if (s.act == Act::Compact) {
             Prepare(start);
-            Session session{Path("run.lib")};
-            Begin(s, session);
-            if (dieAt != 0) fi::InjectFault(FaultCall::Write, dieAt, FaultEffect::Crash);
+            Begin(s);
             const uint32_t before = fi::CallCount(FaultCall::Write);
-            Do(s, session);
-            const uint32_t writes = fi::CallCount(FaultCall::Write) - before;
-            fi::ClearFaults();
-            IRCloseLibrary(session.handle);
-            return writes;
-        };
-        const uint32_t first = act == Act::Compact ? run(0) - 1 : 1;
+            Do(s);
+            k = fi::CallCount(FaultCall::Write) - before - 1;  // the last write is the commit
+            IRCloseLibrary(handle_);
+        }
         rl::Library died = start;
-        for (uint32_t k = first; died.file == start.file || died.journal.empty(); ++k) {
+        for (const uint32_t first = k; died.file == start.file || died.journal.empty(); ++k) {
             if (k > first + 20) {
                 ADD_FAILURE() << "no write left the file changed beside a hot journal";
                 return {};
             }
-            RunInChild([&] { return static_cast<int>(run(k)); });
-            died.file = rl::ReadFile(Path("run.lib"));
-            died.journal = rl::ReadFile(Path("run.lib-journal"));
+            Prepare(start);
+            RunInChild([&] {
+                Begin(s);
+                fi::InjectFault(FaultCall::Write, k, FaultEffect::Crash);
+                return Do(s);
+            });
+            died.file = rl::ReadFile(run_);
+            died.journal = rl::ReadFile(run_ + "-journal");
         }
         return died;
     }
 
     void Prepare(const rl::Library& start) {
-        const std::string path = Path("run.lib");
-        if (start.file.empty()) std::remove(path.c_str());
-        if (!start.file.empty()) rl::WriteFile(path, start.file);
-        std::remove((path + "-journal").c_str());
-        if (!start.journal.empty()) rl::WriteFile(path + "-journal", start.journal);
+        std::remove(run_.c_str());
+        std::remove((run_ + "-journal").c_str());
+        if (!start.file.empty()) rl::WriteFile(run_, start.file);
+        if (!start.journal.empty()) rl::WriteFile(run_ + "-journal", start.journal);
         fi::ClearFaults();
         fi::ClearUiEvents();
     }
-    static void Begin(const Scenario& s, Session& run) {
-        if (s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact || s.act == Act::Close) {
-            run.Open(IRModeWrite);
-        }
-        if (s.act == Act::Write) IRSetExtraSpaceAmount(run.handle, rl::kSmallExtraSpace);
-        if (s.act == Act::Close) rl::WriteRecord(run.handle, s.record);
+    int32_t Open(uint32_t mode) {
+        uint32_t status = 99;
+        handle_ = IROpenLibrary(0, nullptr, run_.c_str(), mode, 0, &status);
+        return static_cast<int32_t>(status);
     }
-    static int32_t Do(const Scenario& s, Session& run) {
+    // Opens the handle that the call needs.
+    void Begin(const Scenario& s) {
+        handle_ = nullptr;
+        if (s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact || s.act == Act::Close) Open(IRModeWrite);
+        if (s.act == Act::Write) IRSetExtraSpaceAmount(handle_, rl::kSmallExtraSpace);
+        if (s.act == Act::Close) rl::WriteRecord(handle_, s.record);
+    }
+    int32_t Do(const Scenario& s) {
         switch (s.act) {
-        case Act::Create: return IRCreateLibrary(0, run.path.c_str(), 0);
-        case Act::OpenReadOnly: return run.Open(IRModeReadOnly);
-        case Act::OpenForWriting: return run.Open(IRModeWrite);
-        case Act::OpenThenWrite: return run.Open(IRModeWrite);
-        case Act::Write: return IRWriteRemoteRecord(run.handle, reinterpret_cast<const RemoteRecord*>(s.record.data()));
-        case Act::Delete: return rl::DeleteRecord(run.handle, s.key) ? 1 : 0;
-        case Act::Compact: return IRCompactLibrary(run.handle);
-        case Act::Close: IRCloseLibrary(run.handle); run.handle = nullptr; return 1;
+        case Act::Create: return IRCreateLibrary(0, run_.c_str(), 0);
+        case Act::OpenReadOnly: return Open(IRModeReadOnly);
+        case Act::OpenForWriting: return Open(IRModeWrite);
+        case Act::OpenThenWrite: return Open(IRModeWrite);
+        case Act::Write: return IRWriteRemoteRecord(handle_, reinterpret_cast<const RemoteRecord*>(s.record.data()));
+        case Act::Delete: return rl::DeleteRecord(handle_, s.key) ? 1 : 0;
+        case Act::Compact: return IRCompactLibrary(handle_);
+        case Act::Close: IRCloseLibrary(handle_); handle_ = nullptr; return 1;
         }
         return -1;
     }
-    // Runs after the failed call with nothing failing, as a caller would carry on.
-    static void CarryOn(const Scenario& s, Session& run) {
+    // After the failed call, with nothing failing, as a caller would carry on.
+    void CarryOn(const Scenario& s) {
         if (s.act != Act::OpenThenWrite) return;
-        IRSetExtraSpaceAmount(run.handle, rl::kSmallExtraSpace);
-        rl::WriteRecord(run.handle, s.record);
+        IRSetExtraSpaceAmount(handle_, rl::kSmallExtraSpace);
+        rl::WriteRecord(handle_, s.record);
     }
 
     // One run failing the k-th call; false once the fault was not reached.
     bool RunOnce(const Scenario& s, FaultCall call, const char* name, FaultEffect effect, uint32_t k, Tally& tally) {
-        const std::string path = Path("run.lib");
         Prepare(start_);
-        Session run{path};
-        Begin(s, run);
+        Begin(s);
         const uint32_t callsBefore = fi::CallCount(call);
         fi::InjectFault(call, k, effect);
-        const int32_t result = Do(s, run);
+        const int32_t result = Do(s);
         const bool fired = fi::FaultFired();
         const bool last = fi::CallCount(call) - callsBefore == k;
         fi::ClearFaults();
-        CarryOn(s, run);
+        CarryOn(s);
         ++tally.runs;
         const std::string what = std::string(s.name) + ", " + name + (effect == FaultEffect::Short ? " short" : " failed") +
                                  " at call " + std::to_string(k);
@@ -277,35 +265,31 @@ private:
         EXPECT_EQ(fi::CurrentCursor(), kUserCursor) << what << ": the busy cursor stayed up";
         const bool undone = s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact;
         if (undone && fired && result == 0) {
-            EXPECT_TRUE(rl::ReadFile(path) == start_.file) << what << ": not undone";
+            EXPECT_TRUE(rl::ReadFile(run_) == start_.file) << what << ": not undone";
         }
 
         // The journal too: an undo that failed leaves it hot for the next open. A handle that
         // may go on changing the file must agree with it: what it reaches, the next open finds.
         rl::Library abandoned;
-        const bool heldOpen = run.handle != nullptr;
-        const bool trusted = heldOpen && (run.handle->mode & IRModeWrite) != 0 && !run.handle->indexIncomplete;
-        const rl::Contents seen = trusted ? rl::ReadContents(run.handle) : rl::Contents{};
-        if (heldOpen) {
-            abandoned = {rl::ReadFile(path), {}, rl::ReadFile(path + "-journal")};
-            IRCloseLibrary(run.handle);
-        }
+        const bool heldOpen = handle_ != nullptr;
+        const bool trusted = heldOpen && (handle_->mode & IRModeWrite) != 0 && !handle_->indexIncomplete;
+        const rl::Contents seen = trusted ? rl::ReadContents(handle_) : rl::Contents{};
+        if (heldOpen) abandoned = {rl::ReadFile(run_), {}, rl::ReadFile(run_ + "-journal")};
+        IRCloseLibrary(handle_);
         EXPECT_EQ(OpenHandleCount(), 0u) << what << ": a handle was left in the registry";
         if (fired) ++tally.faults;
-        const bool changesNothing = s.act == Act::OpenReadOnly || (s.act == Act::OpenForWriting && s.start == Start::Main);
-        if (changesNothing) {
-            EXPECT_TRUE(rl::ReadFile(path) == start_.file) << what << ": the file changed";
+        if (s.act == Act::OpenReadOnly || (s.act == Act::OpenForWriting && s.start == Start::Main)) {
+            EXPECT_TRUE(rl::ReadFile(run_) == start_.file) << what << ": the file changed";
         }
 
         // The run that reached no fault is judged too, but only faulted runs are counted. When
         // the close wrote nothing, the abandoned file is the same and judged once.
         Tally unfaulted;
         Tally& counts = fired ? tally : unfaulted;
-        const bool sameAsClosed =
-            abandoned.file == rl::ReadFile(path) && abandoned.journal == rl::ReadFile(path + "-journal");
+        const bool sameAsClosed = abandoned.file == rl::ReadFile(run_) && abandoned.journal == rl::ReadFile(run_ + "-journal");
         Judge(what, heldOpen && sameAsClosed ? 2 : 1, "closed", counts);
         if (trusted) {
-            EXPECT_TRUE(seen == rl::ContentsOf(path)) << what << ": the handle disagrees with the file";
+            EXPECT_TRUE(seen == rl::ContentsOf(run_)) << what << ": the handle disagrees with the file";
         }
         if (heldOpen && !sameAsClosed) {
             Prepare(abandoned);
@@ -319,12 +303,11 @@ private:
     bool RunDying(const Scenario& s, FaultEffect effect, uint32_t k, Tally& tally) {
         Prepare(start_);
         const int status = RunInChild([&] {
-            Session run{Path("run.lib")};
-            Begin(s, run);
+            Begin(s);
             fi::InjectFault(FaultCall::Write, k, effect);
-            Do(s, run);
-            CarryOn(s, run);
-            IRCloseLibrary(run.handle);
+            Do(s);
+            CarryOn(s);
+            IRCloseLibrary(handle_);
             return 0;
         });
         if (status != platform::kCrashExitStatus) return false;
@@ -335,41 +318,37 @@ private:
         return true;
     }
 
-    // Judges run.lib, which stands for the file in `states` states ("closed" also stands for
-    // "abandoned").
-    void Judge(const std::string& run, int states, const char* state, Tally& tally) {
-        const std::string path = Path("run.lib");
-        const auto count = [&](const std::string& what) {
-            tally.counts[state + what] += 1;
-            if (states == 2) tally.counts["abandoned" + what] += 1;
-        };
-        if (GetParam().start == Start::None &&
-            (!FileExists(path) || rl::ReadFile(path).size() < format::kHeaderSize)) {
-            return count(": no library made");
-        }
-        std::string outcome = ": beyond repair", touched, broken = Examine(path, outcome, touched);
-        count(outcome);
-        if (!touched.empty()) tally.counts["touched record " + touched] += static_cast<uint64_t>(states);
-        if (broken.empty()) broken = rl::Violations(rl::ReadFile(path));
-        if (!broken.empty()) tally.broken += static_cast<uint64_t>(states);
+    // Judges the file as the next process finds it, which stands for it in `state` (and as
+    // abandoned too, when `states` is 2).
+    void Judge(const std::string& run, uint64_t states, const std::string& state, Tally& tally) {
+        std::string outcome = "beyond repair", touched;
+        const std::string broken = Examine(outcome, touched);
+        tally.counts[state + ": " + outcome] += 1;
+        if (states == 2) tally.counts["abandoned: " + outcome] += 1;
+        if (!touched.empty()) tally.counts["touched record " + touched] += states;
+        if (!broken.empty()) tally.broken += states;
         EXPECT_EQ(broken, "") << run << " (" << state << ")";
     }
 
-    // Opens `path` read-only, as a new process would, or when that is refused as dirty or
+    // Opens the file read-only, as a new process would, or when that is refused as dirty or
     // beside a hot journal, for writing (the repair, the undo). It must then hold the records
     // from before the call or from after it; one that opened clean must compact to the same
-    // (damage only a later compaction trips over), a repaired one reopen read-only the same.
-    // What is wrong, or empty; `touched`: whether the record in flight is "old" or "new".
-    std::string Examine(const std::string& path, std::string& outcome, std::string& touched) {
+    // (damage that only a later compaction trips over), a repaired one reopen read-only the
+    // same, and the file checker find nothing wrong with what is left. What is wrong, or empty.
+    std::string Examine(std::string& outcome, std::string& touched) {
+        if (GetParam().start == Start::None && rl::ReadFile(run_).size() < format::kHeaderSize) {
+            outcome = "no library made";  // by a create that failed: nobody had it
+            return "";
+        }
         uint32_t status = 99;
-        const auto open = [&](uint32_t mode) { return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status); };
+        const auto open = [&](uint32_t mode) { return IROpenLibrary(0, nullptr, run_.c_str(), mode, 0, &status); };
         LibraryHandle* h = open(IRModeReadOnly);
         const bool clean = h != nullptr;
         if (!clean && status == IROpenBadLibrary) h = open(IRModeWrite);
         if (h == nullptr) return "beyond repair (status " + std::to_string(status) + ")";
         const rl::Contents contents = rl::ReadContents(h);
         IRCloseLibrary(h);
-        outcome = clean ? ": opens clean" : ": dirty, repaired";
+        outcome = clean ? "opens clean" : "dirty, repaired";
         if (contents != start_.contents && contents != after_) {
             std::string changed;
             for (const auto& [key, bytes] : start_.contents) {
@@ -379,13 +358,15 @@ private:
         }
         if (!touched_.empty()) touched = contents == start_.contents ? "old" : "new";
         h = open(clean ? IRModeWrite : IRModeReadOnly);
-        const bool reopened = h != nullptr && (!clean || IRCompactLibrary(h) == 1) && (clean || rl::ReadContents(h) == contents);
+        const bool reopened = h != nullptr && (clean ? IRCompactLibrary(h) == 1 : rl::ReadContents(h) == contents);
         IRCloseLibrary(h);
         if (!reopened) return clean ? "a later compaction failed" : "the repaired file does not reopen read-only the same";
-        if (clean && rl::ContentsOf(path) != contents) return "a later compaction changed the records";
-        return "";
+        if (clean && rl::ContentsOf(run_) != contents) return "a later compaction changed the records";
+        return rl::Violations(rl::ReadFile(run_));
     }
 
+    std::string run_;
+    LibraryHandle* handle_ = nullptr;
     rl::Library start_;
     rl::Contents after_;   // what the file holds once the call did its work
     std::string touched_;  // the key of the record the call writes or deletes
