@@ -1,6 +1,5 @@
 // Other processes: forked children that run a check and report through their exit status,
-// or one that holds a library open until told to let go.
-// A forked child starts with a copy of this process's registry, so a read-only open in it
+// or one that holds a library open until told to let go. A forked child starts with a copy of this process's registry, so a read-only open in it
 // with the path and mode word of a handle the parent holds would share that copy, not open
 // the file; tests pick mode words that the parent does not hold. Windows cannot fork: there
 // the holder is this program started again.
@@ -33,7 +32,7 @@ public:
 
 private:
     intptr_t child_ = -1;    // process id, or handle on Windows
-    intptr_t release_ = -1;  // what lets the child go: a pipe's writing end, or an event
+    intptr_t release_ = -1;  // what lets the child go: a socket's end, or an event
     uint32_t status_ = 255;
 };
 

@@ -2,20 +2,14 @@
 #include "support/reliability.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-
 #include "support/test_support.h"
-#else
-#include <fcntl.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "format/endian.h"
 #include "maintenance/check.h"
@@ -38,8 +32,8 @@ std::string Lower(std::string text) {
     return text;
 }
 
-LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t& status) {
-    status = 99;
+LibraryHandle* Open(const std::string& path, uint32_t mode) {
+    uint32_t status = 99;
     return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
 }
 
@@ -150,8 +144,7 @@ Contents ReadContents(LibraryHandle* handle) {
 }
 
 Contents ContentsOf(const std::string& path) {
-    uint32_t status = 0;
-    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
+    LibraryHandle* h = Open(path, IRModeReadOnly);
     if (h == nullptr) return {};
     Contents contents = ReadContents(h);
     IRCloseLibrary(h);
@@ -160,9 +153,8 @@ Contents ContentsOf(const std::string& path) {
 
 Library BuildLibrary(const std::string& path, uint16_t extraSpace, const std::vector<Bytes>& records,
                      const std::vector<std::string>& deleted) {
-    uint32_t status = 0;
     if (IRCreateLibrary(0, path.c_str(), 0) != 1) return {};
-    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
+    LibraryHandle* h = Open(path, IRModeWrite);
     if (h == nullptr) return {};
     bool ok = IRSetExtraSpaceAmount(h, extraSpace) == 1;
     for (const Bytes& r : records) ok = WriteRecord(h, r) && ok;
@@ -193,9 +185,8 @@ Library MakeNearlyFullLibrary(const std::string& path) {
 }
 
 Library MakeDirtyLibrary(const std::string& path, const Library& main) {
-    uint32_t status = 0;
     if (!WriteFile(path, main.file)) return {};
-    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
+    LibraryHandle* h = Open(path, IRModeWrite);
     if (h == nullptr) return {};
     IRSetExtraSpaceAmount(h, kSmallExtraSpace);
     Library dirty;
@@ -207,55 +198,35 @@ Library MakeDirtyLibrary(const std::string& path, const Library& main) {
     return dirty;
 }
 
-#ifdef _WIN32
-// The suite's reader, which also reads a file that a writer of this process holds.
-Bytes ReadFile(const std::string& path) { return test::ReadFile(path); }
-
-// Overwritten in place and then cut, as on POSIX below: under wine, a file emptied and
-// rewritten is flushed to the disk at its close just the same.
-bool WriteFile(const std::string& path, const Bytes& bytes) {
-    const int fd = ::_sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
-                            _S_IREAD | _S_IWRITE);
-    if (fd < 0) return false;
-    const int n = ::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
-    const bool ok = n == static_cast<int>(bytes.size()) &&
-                    ::_chsize_s(fd, static_cast<__int64>(bytes.size())) == 0;
-    ::_close(fd);
-    return ok;
-}
-#else
 Bytes ReadFile(const std::string& path) {
-    // Read in one piece: the loops read files thousands of times, also in -O0 builds.
-    Bytes bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return bytes;
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    if (size > 0) {
-        bytes.resize(static_cast<size_t>(size));
-        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
-        bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+#ifdef _WIN32
+    return test::ReadFile(path);  // which also reads a file that a writer of this process holds
+#else
+    Bytes bytes;  // read in one piece: the loops read files thousands of times, also at -O0
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fseek(f, 0, SEEK_END);
+        bytes.resize(static_cast<size_t>(std::max(0L, std::ftell(f))));
+        std::rewind(f);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+        std::fclose(f);
     }
-    ::close(fd);
     return bytes;
+#endif
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
     // Overwritten in place and then cut, never emptied first: a file truncated to zero and
-    // rewritten is flushed to the disk at close by some file systems (ext4), which would
-    // make the loops that rewrite one file thousands of times wait on the disk.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool ok = done == bytes.size() && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-    ::close(fd);
-    return ok;
+    // rewritten is flushed to the disk at its close by some file systems (ext4, and wine's),
+    // which would make the loops that rewrite one file thousands of times wait on the disk.
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    if (f == nullptr) f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !written) return false;
+    std::error_code error;
+    std::filesystem::resize_file(path, bytes.size(), error);
+    return !error;
 }
-#endif
 
 std::string Violations(const Bytes& file) {
     const check::Report report = check::Check(file);
