@@ -32,9 +32,8 @@ int g_children = 0;
 [[maybe_unused]] const bool g_holder = [] {
     if (__argc != 5 || std::strcmp(__argv[1], kHoldFlag) != 0) return false;
     uint32_t status = 99;
-    LibraryHandle* h = IROpenLibrary(0, nullptr, __argv[4],
-                                     static_cast<uint32_t>(std::strtoul(__argv[2], nullptr, 10)),
-                                     0, &status);
+    const auto mode = static_cast<uint32_t>(std::strtoul(__argv[2], nullptr, 10));
+    LibraryHandle* h = IROpenLibrary(0, nullptr, __argv[4], mode, 0, &status);
     if (h == nullptr) ExitProcess(status);
     HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, (std::string(__argv[3]) + "-held").c_str());
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, (std::string(__argv[3]) + "-release").c_str());
@@ -81,12 +80,9 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
 
 HeldByChild::~HeldByChild() {
     const auto release = reinterpret_cast<HANDLE>(release_);
-    const auto process = reinterpret_cast<HANDLE>(child_);
     if (release != nullptr) SetEvent(release);
-    if (child_ != -1) {
-        WaitForSingleObject(process, INFINITE);
-        CloseHandle(process);
-    }
+    if (child_ != -1) WaitForSingleObject(reinterpret_cast<HANDLE>(child_), INFINITE);
+    if (child_ != -1) CloseHandle(reinterpret_cast<HANDLE>(child_));
     if (release != nullptr) CloseHandle(release);
 }
 

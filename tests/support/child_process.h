@@ -1,8 +1,8 @@
 // Other processes: forked children that run a check and report through their exit status,
-// or one that holds a library open until told to let go. A forked child starts with a copy of this process's registry, so a read-only open in it
-// with the path and mode word of a handle the parent holds would share that copy, not open
-// the file; tests pick mode words that the parent does not hold. Windows cannot fork: there
-// the holder is this program started again.
+// or one that holds a library open until told to let go. A forked child starts with a copy
+// of this process's registry, so a read-only open in it with the path and mode word of a
+// handle the parent holds would share that copy, not open the file; tests pick mode words
+// that the parent does not hold. Windows cannot fork: there the holder is this program again.
 #pragma once
 
 #include <cstdint>

@@ -27,11 +27,6 @@ std::string NameAt(const uint8_t* field) {
                        ::strnlen(reinterpret_cast<const char*>(field), format::NAME_FIELD_SIZE));
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 LibraryHandle* Open(const std::string& path, uint32_t mode) {
     uint32_t status = 99;
     return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
@@ -70,7 +65,9 @@ Bytes FetchImageOf(const Bytes& record) {
 
 std::string KeyOf(const std::string& manufacturer, const std::string& type,
                   const std::string& model) {
-    return Lower(manufacturer) + "/" + Lower(type) + "/" + Lower(model);
+    std::string key = manufacturer + "/" + type + "/" + model;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
 }
 
 std::string KeyOfRecord(const Bytes& record) {

@@ -19,15 +19,13 @@ using Bytes = std::vector<uint8_t>;
 // A RemoteRecord image: the three names and one entry per length, head and data from `seed`.
 Bytes MakeRecord(const std::string& manufacturer, const std::string& type,
                  const std::string& model, uint32_t seed, const std::vector<uint16_t>& lengths);
-// What IRFetchRemoteRecord returns once `record` is stored: usedSize filled in and
-// 12 + 8 * entryCount zero bytes at the end.
+// What IRFetchRemoteRecord returns once `record` is stored.
 Bytes FetchImageOf(const Bytes& record);
 
 // Records are told apart by their names without regard to letter case: "m/t/model".
 std::string KeyOf(const std::string& manufacturer, const std::string& type,
                   const std::string& model);
 std::string KeyOfRecord(const Bytes& record);
-// The three 21-byte name fields of a key (zero-filled after the name).
 struct NameFields {
     format::Name manufacturer{}, type{}, model{};
 };
@@ -36,7 +34,7 @@ NameFields FieldsOf(const std::string& key);
 bool WriteRecord(LibraryHandle* handle, const Bytes& record);
 bool DeleteRecord(LibraryHandle* handle, const std::string& key);
 
-// Calls `visit` with the name fields (as the listings return them) and the key of every
+// Calls `visit` with the name fields, as the listings return them, and the key of every
 // model that the three listings reach, in catalogue order.
 void ForEachListed(LibraryHandle* handle,
                    const std::function<void(const NameFields&, const std::string& key)>& visit);
@@ -67,8 +65,7 @@ Library MakeDirtyLibrary(const std::string& path, const Library& main);
 
 Bytes ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const Bytes& bytes);
-// What the file checker finds wrong with `file`: empty when nothing, else the first
-// violation and how many there are.
+// What the file checker finds wrong with `file`: empty, or the first violation and how many.
 std::string Violations(const Bytes& file);
 
 }  // namespace varnel32::reliability
