@@ -1,7 +1,7 @@
-// What may run at once: threads sharing one read-only handle while they open and close it
-// and drive files of their own; threads making the first open of a file together; threads,
-// and processes, taking turns at writing one file. Each must see exactly what it would alone.
-// The ThreadSanitizer build (make test-tsan) runs these to find state shared by accident.
+// What may run at once: threads opening one file together and sharing its handle while they
+// drive files of their own, and threads, then processes, taking turns at writing one file.
+// Each must see exactly what it would alone. The ThreadSanitizer build (make test-tsan) runs
+// these to find state that the calls share by accident.
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -38,29 +38,24 @@ Bytes RecordOf(int worker, int i) {
                           static_cast<uint32_t>(worker * 100 + i), {static_cast<uint16_t>(i * 13 % 200)});
 }
 
-class Concurrency : public LibraryTest {
-protected:
-    std::string Filled(const std::string& name, int records) {
-        std::vector<Bytes> all;
-        for (int i = 0; i < records; ++i) all.push_back(RecordOf(i % 3, i));
-        EXPECT_FALSE(rl::BuildLibrary(Path(name), 0, all, {}).file.empty());
-        return Path(name);
-    }
-};
+using Concurrency = LibraryTest;
 
 // Each round the threads open one file read-only at the same moment, with no handle open
 // before, under two mode words: each mode word gets one handle, shared by all (the search
 // and the append happen under one lock), read through while others open and close it. Each
 // thread meanwhile drives a file of its own and finds its cursor restored after every call.
 TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
-    const std::string shared = Filled("shared.lib", 300);  // a long index keeps each open busy
-    const rl::Contents expected = rl::ContentsOf(shared);
+    std::vector<Bytes> records;  // a long index keeps each open busy
+    for (int i = 0; i < 300; ++i) records.push_back(RecordOf(i % 3, i));
+    const std::string shared = Path("shared.lib");
+    const rl::Contents expected = rl::BuildLibrary(shared, 0, records, {}).contents;
+    ASSERT_EQ(expected.size(), records.size());
     std::vector<LibraryHandle*> got(kThreads);
     std::vector<rl::Contents> models(kThreads);
     std::atomic<int> arrived{0}, failures{0};
     RunThreads([&](int t) {
         const auto fail = [&](const char* what, int round) {
-            if (failures.fetch_add(1) < 10) ADD_FAILURE() << what << " (thread " << t << ", round " << round << ")";
+            if (failures.fetch_add(1) < 10) ADD_FAILURE() << what << ": thread " << t << ", round " << round;
         };
         char token;
         fi::SetCurrentCursorForTest(&token);
@@ -70,8 +65,10 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
         for (int round = 0; round < 60; ++round) {
             Meet(arrived, kThreads * (3 * round + 1));
             uint32_t s = 99;
-            LibraryHandle* r1 = got[static_cast<size_t>(t)] = IROpenLibrary(0, nullptr, shared.c_str(), IRModeReadOnly, 0, &s);
-            LibraryHandle* r5 = IROpenLibrary(0, nullptr, shared.c_str(), IRModeReadOnly | IRModeRequireInfrared, 0, &s);
+            LibraryHandle* r1 = IROpenLibrary(0, nullptr, shared.c_str(), IRModeReadOnly, 0, &s);
+            const uint32_t otherMode = IRModeReadOnly | IRModeRequireInfrared;
+            LibraryHandle* r5 = IROpenLibrary(0, nullptr, shared.c_str(), otherMode, 0, &s);
+            got[static_cast<size_t>(t)] = r1;
             if (r5 == nullptr || r5 == r1) fail("a second mode word", round);
             // The own file: a write or a deletion each round, a compaction now and then.
             LibraryHandle* w = IROpenLibrary(0, nullptr, own.c_str(), IRModeWrite, 0, &s);
@@ -79,9 +76,8 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
             const Bytes record = rl::MakeRecord("T" + std::to_string(t), "TV", "m" + std::to_string(round % 17),
                                                 static_cast<uint32_t>(round), {static_cast<uint16_t>(round * 7 % 90)});
             const std::string key = rl::KeyOfRecord(record);
-            if (round % 5 == 3 && model.count(key) != 0) {
+            if (round % 5 == 3 && model.erase(key) != 0) {
                 if (!rl::DeleteRecord(w, key)) fail("delete", round);
-                model.erase(key);
             } else {
                 if (!rl::WriteRecord(w, record)) fail("write", round);
                 model[key] = rl::FetchImageOf(record);
@@ -90,7 +86,7 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
             if (rl::ReadContents(w) != model) fail("own contents", round);
             IRCloseLibrary(w);
             Meet(arrived, kThreads * (3 * round + 2));
-            if (r1 == nullptr || got != std::vector<LibraryHandle*>(kThreads, r1) || r1->referenceCount != kThreads) {
+            if (r1 == nullptr || r1->referenceCount != kThreads || got != std::vector<LibraryHandle*>(kThreads, r1)) {
                 fail("the first opens did not share one handle", round);
             }
             Meet(arrived, kThreads * (3 * round + 3));
@@ -115,7 +111,8 @@ TEST_F(Concurrency, WritersTakingTurnsAtOneFileLoseNothing) {
 #ifdef _WIN32
         if (processes) continue;  // the writers are forked
 #endif
-        const std::string path = Filled(processes ? "processes.lib" : "threads.lib", 0);
+        const std::string path = Path(processes ? "processes.lib" : "threads.lib");
+        ASSERT_EQ(IRCreateLibrary(0, path.c_str(), 0), 1);
         std::atomic<int> holders{0};
         const auto work = [&](int w) {  // 0, or what went wrong
             for (int i = 0; i < kRecords; ++i) {
@@ -139,8 +136,9 @@ TEST_F(Concurrency, WritersTakingTurnsAtOneFileLoseNothing) {
         if (!processes) RunThreads([&](int t) { results[static_cast<size_t>(t)] = work(t); });
         EXPECT_EQ(results, std::vector<int>(kThreads, 0));
         rl::Contents expected;
-        for (int w = 0; w < kThreads; ++w) {
-            for (int i = 0; i < kRecords; ++i) expected[rl::KeyOfRecord(RecordOf(w, i))] = rl::FetchImageOf(RecordOf(w, i));
+        for (int n = 0; n < kThreads * kRecords; ++n) {
+            const Bytes record = RecordOf(n / kRecords, n % kRecords);
+            expected[rl::KeyOfRecord(record)] = rl::FetchImageOf(record);
         }
         IRCloseLibrary(Open(path, IRModeWrite));  // the repair, when the abandoning one was last
         EXPECT_EQ(rl::Violations(rl::ReadFile(path)), "");

@@ -29,6 +29,7 @@ using platform::FaultEffect;
 // full, of long moves; the main one beside the hot journal of a write of the scenario's record
 // that died half done, the long moves' one beside that of a compaction ended before its commit.
 enum class Start { None, Main, Dirty, Full, LongMoves, Hot, CutShort };
+// From Write on, calls on a handle that the run opened for writing before.
 enum class Act { Create, OpenReadOnly, OpenForWriting, OpenThenWrite, Write, Delete, Compact, Close };
 
 struct Scenario {
@@ -40,18 +41,19 @@ struct Scenario {
 };
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
+const Bytes kInFlight = rl::MakeRecord("Sharp", "TV", "S-4", 46, {300});
 const Scenario kScenarios[] = {
     {"create", Start::None, Act::Create},
     {"open clean read-only", Start::Main, Act::OpenReadOnly},
     {"open clean for writing", Start::Main, Act::OpenForWriting},
     {"open dirty read-only", Start::Dirty, Act::OpenReadOnly},
     {"open dirty for writing (repair)", Start::Dirty, Act::OpenForWriting},
-    {"open with a hot journal read-only", Start::Hot, Act::OpenReadOnly, rl::MakeRecord("Sharp", "TV", "S-4", 46, {300})},
-    {"open with a hot journal for writing (undo)", Start::Hot, Act::OpenForWriting,
-     rl::MakeRecord("Sharp", "TV", "S-4", 46, {300})},
+    {"open with a hot journal read-only", Start::Hot, Act::OpenReadOnly, kInFlight},
+    {"open with a hot journal for writing (undo)", Start::Hot, Act::OpenForWriting, kInFlight},
     // A handle whose index could not be loaded whole must not let a write place a second
     // record under names that the file already holds: the repair could not tell them apart.
-    {"open for writing, then a rewrite", Start::Main, Act::OpenThenWrite, rl::MakeRecord("Grundig", "TV", "G-2", 45, {12})},
+    {"open for writing, then a rewrite", Start::Main, Act::OpenThenWrite,
+     rl::MakeRecord("Grundig", "TV", "G-2", 45, {12})},
     // The four ways a write places its record (177 bytes used fits the 243-byte slot of old-1).
     {"write by append", Start::Main, Act::Write, rl::MakeRecord("Sharp", "TV", "S-1", 40, {300})},
     {"write into a free slot", Start::Main, Act::Write, rl::MakeRecord("Sharp", "TV", "S-2", 41, {50})},
@@ -73,8 +75,8 @@ bool ResultOk(const Scenario& s, FaultCall call, uint32_t k, bool fired, bool la
     if (s.act == Act::Create || s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact) {
         // Let pass on purpose: the index insertion of a placed record, and the cut of a
         // compacted file, which is the last truncate and comes after the commit.
-        const bool passes = (s.act == Act::Write && call == FaultCall::Resize) ||
-                            ((s.act == Act::Delete || s.act == Act::Compact) && call == FaultCall::Truncate && last);
+        const bool passes = s.act == Act::Write ? call == FaultCall::Resize
+                                                : s.act != Act::Create && call == FaultCall::Truncate && last;
         return r == (fired && !passes ? 0 : 1);
     }
     const bool dirty = s.start != Start::Main, write = s.act == Act::OpenForWriting;
@@ -85,7 +87,9 @@ bool ResultOk(const Scenario& s, FaultCall call, uint32_t k, bool fired, bool la
     if (!dirty) return r == IROpenOk;  // the index load goes unreported
     if (!write) return r == IROpenBadLibrary;
     // A fault in the undo refuses the open; one after it meets the original, clean file.
-    if (s.start == Start::Hot || s.start == Start::CutShort) return r != IROpenWrongKind && r != IROpenWriteProtected;
+    if (s.start == Start::Hot || s.start == Start::CutShort) {
+        return r != IROpenWrongKind && r != IROpenWriteProtected;
+    }
     if (call == FaultCall::Truncate && last) return r == IROpenOk;  // the cut is not checked
     return r == IROpenBadLibrary;                                   // the repair failed
 }
@@ -126,14 +130,14 @@ protected:
         if (!s.record.empty()) after_[touched_] = rl::FetchImageOf(s.record);
         if (!s.key.empty()) after_.erase(s.key);
         Tally tally;
+        using enum FaultEffect;
         for (int c = 0; c < static_cast<int>(FaultCall::kCount); ++c) {
             const auto call = static_cast<FaultCall>(c);
-            const char* name = kCallNames[c];
-            for (const FaultEffect effect : {FaultEffect::Fail, FaultEffect::Short, FaultEffect::Crash, FaultEffect::Torn}) {
-                const bool dies = effect == FaultEffect::Crash || effect == FaultEffect::Torn;
-                if (call != FaultCall::Write && (dies || (effect == FaultEffect::Short && call != FaultCall::Read))) continue;
+            for (const FaultEffect effect : {Fail, Short, Crash, Torn}) {
+                const bool dies = effect == Crash || effect == Torn;
+                if (call != FaultCall::Write && (dies || (effect == Short && call != FaultCall::Read))) continue;
                 for (uint32_t k = 1; k < 100000 && failures_ <= 20; ++k) {
-                    if (!(dies ? RunDying(s, effect, k, tally) : RunOnce(s, call, name, effect, k, tally))) break;
+                    if (!(dies ? RunDying(s, effect, k, tally) : RunOnce(s, call, effect, k, tally))) break;
                     failures_ += HasFailure() ? 1 : 0;
                 }
             }
@@ -157,16 +161,16 @@ private:
         case Start::Full: return rl::MakeNearlyFullLibrary(Path("full.lib"));
         case Start::LongMoves:
             return rl::BuildLibrary(Path("long.lib"), 1024, longMoves, {"long/tv/m0", "long/tv/m7"});
-        case Start::Hot: return DiedHalfDone(Build({"", Start::Main, Act::Write}), {"", Start::Main, Act::Write, s.record});
-        case Start::CutShort: return DiedHalfDone(Build({"", Start::LongMoves, Act::Compact}), {"", {}, Act::Compact});
+        case Start::Hot: return DiedHalfDone({"", Start::Main, Act::Write, s.record});
+        case Start::CutShort: return DiedHalfDone({"", Start::LongMoves, Act::Compact});
         }
         return {};
     }
 
-    // `start` as a process left it that died running `s` right after the first write that
-    // left the file changed beside a hot journal, or for a compaction right before its commit.
-    rl::Library DiedHalfDone(const rl::Library& start, const Scenario& s) {
-        start_ = start;
+    // The start of `s` as a process left it that died running `s` right after the first write
+    // that left the file changed beside a hot journal, or for a compaction before its commit.
+    rl::Library DiedHalfDone(const Scenario& s) {
+        const rl::Library start = start_ = Build(s);
         uint32_t k = 1;
         if (s.act == Act::Compact) {
             Prepare(start);
@@ -204,7 +208,7 @@ private:
     // Opens the handle that the call needs.
     void Begin(const Scenario& s) {
         handle_ = nullptr;
-        if (s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact || s.act == Act::Close) Open(IRModeWrite);
+        if (s.act >= Act::Write) Open(IRModeWrite);
         if (s.act == Act::Write) IRSetExtraSpaceAmount(handle_, rl::kSmallExtraSpace);
         if (s.act == Act::Close) rl::WriteRecord(handle_, s.record);
     }
@@ -214,7 +218,7 @@ private:
         case Act::OpenReadOnly: return Open(IRModeReadOnly);
         case Act::OpenForWriting: return Open(IRModeWrite);
         case Act::OpenThenWrite: return Open(IRModeWrite);
-        case Act::Write: return IRWriteRemoteRecord(handle_, reinterpret_cast<const RemoteRecord*>(s.record.data()));
+        case Act::Write: return rl::WriteRecord(handle_, s.record) ? 1 : 0;
         case Act::Delete: return rl::DeleteRecord(handle_, s.key) ? 1 : 0;
         case Act::Compact: return IRCompactLibrary(handle_);
         case Act::Close: IRCloseLibrary(handle_); handle_ = nullptr; return 1;
@@ -229,7 +233,7 @@ private:
     }
 
     // One run failing the k-th call; false once the fault was not reached.
-    bool RunOnce(const Scenario& s, FaultCall call, const char* name, FaultEffect effect, uint32_t k, Tally& tally) {
+    bool RunOnce(const Scenario& s, FaultCall call, FaultEffect effect, uint32_t k, Tally& tally) {
         Prepare(start_);
         Begin(s);
         const uint32_t callsBefore = fi::CallCount(call);
@@ -240,13 +244,12 @@ private:
         fi::ClearFaults();
         CarryOn(s);
         ++tally.runs;
-        const std::string what = std::string(s.name) + ", " + name + (effect == FaultEffect::Short ? " short" : " failed") +
-                                 " at call " + std::to_string(k);
+        const std::string what = std::string(s.name) + ", " + kCallNames[static_cast<int>(call)] +
+                                 (effect == FaultEffect::Short ? " short" : " failed") + " at call " + std::to_string(k);
         EXPECT_TRUE(ResultOk(s, call, k, fired, last, result)) << what << ": result " << result
                                                               << (fired ? "" : " (no fault reached)");
         EXPECT_EQ(fi::CurrentCursor(), kUserCursor) << what << ": the busy cursor stayed up";
-        const bool undone = s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact;
-        if (undone && fired && result == 0) {
+        if (s.act >= Act::Write && s.act != Act::Close && fired && result == 0) {
             EXPECT_TRUE(rl::ReadFile(run_) == start_.file) << what << ": not undone";
         }
 
@@ -334,7 +337,7 @@ private:
         h = open(clean ? IRModeWrite : IRModeReadOnly);
         const bool reopened = h != nullptr && (clean ? IRCompactLibrary(h) == 1 : rl::ReadContents(h) == contents);
         IRCloseLibrary(h);
-        if (!reopened) return clean ? "a later compaction failed" : "the repaired file does not reopen read-only the same";
+        if (!reopened) return clean ? "a later compaction failed" : "the repaired file reopens otherwise";
         if (clean && rl::ContentsOf(run_) != contents) return "a later compaction changed the records";
         return rl::Violations(rl::ReadFile(run_));
     }

@@ -129,21 +129,16 @@ Contents ReadContents(LibraryHandle* handle) {
     Contents contents;
     ForEachListed(handle, [&](const NameFields& f, const std::string& key) {
         RemoteRecord* r = IRFetchRemoteRecord(handle, f.manufacturer.data(), f.type.data(), f.model.data());
-        Bytes bytes;
-        if (r != nullptr) {
-            const auto* p = reinterpret_cast<const uint8_t*>(r);
-            bytes.assign(p, p + format::Load16(p));
-        }
+        const auto* p = reinterpret_cast<const uint8_t*>(r);
+        contents[key] = r == nullptr ? Bytes{} : Bytes(p, p + format::Load16(p));  // usedSize leads
         IRFreeRemoteRecord(r);
-        contents[key] = std::move(bytes);
     });
     return contents;
 }
 
 Contents ContentsOf(const std::string& path) {
     LibraryHandle* h = Open(path, IRModeReadOnly);
-    if (h == nullptr) return {};
-    Contents contents = ReadContents(h);
+    Contents contents = h == nullptr ? Contents{} : ReadContents(h);
     IRCloseLibrary(h);
     return contents;
 }
@@ -182,14 +177,10 @@ Library MakeNearlyFullLibrary(const std::string& path) {
 }
 
 Library MakeDirtyLibrary(const std::string& path, const Library& main) {
-    if (!WriteFile(path, main.file)) return {};
-    LibraryHandle* h = Open(path, IRModeWrite);
-    if (h == nullptr) return {};
-    IRSetExtraSpaceAmount(h, kSmallExtraSpace);
-    Library dirty;
-    if (WriteRecord(h, MakeRecord("Sony", "TV", "KV-9", 30, {50}))) {
-        dirty.file = ReadFile(path);
-        dirty.contents = ReadContents(h);
+    LibraryHandle* h = WriteFile(path, main.file) ? Open(path, IRModeWrite) : nullptr;
+    Library dirty;  // the file as it stands while the writer still holds it
+    if (IRSetExtraSpaceAmount(h, kSmallExtraSpace) == 1 && WriteRecord(h, MakeRecord("Sony", "TV", "KV-9", 30, {50}))) {
+        dirty = {ReadFile(path), ReadContents(h), {}};
     }
     IRCloseLibrary(h);
     return dirty;
