@@ -1,7 +1,6 @@
-// What may run at once: threads opening one file together and sharing its handle while they
-// drive files of their own, and threads, then processes, taking turns at writing one file.
-// Each must see exactly what it would alone. The ThreadSanitizer build (make test-tsan) runs
-// these to find state that the calls share by accident.
+// What may run at once: threads opening one file together while they drive files of their own,
+// threads and processes taking turns at writing one file; each must see what it would alone.
+// The ThreadSanitizer build (make test-tsan) runs these to find state shared by accident.
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -40,10 +39,9 @@ Bytes RecordOf(int worker, int i) {
 
 using Concurrency = LibraryTest;
 
-// Each round the threads open one file read-only at the same moment, with no handle open
-// before, under two mode words: each mode word gets one handle, shared by all (the search
-// and the append happen under one lock), read through while others open and close it. Each
-// thread meanwhile drives a file of its own and finds its cursor restored after every call.
+// Each round the threads open one file read-only at once, with no handle open before, under
+// two mode words: each gets one handle shared by all (the search and the append happen under
+// one lock), read while others close it. Each thread drives a file of its own meanwhile.
 TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
     std::vector<Bytes> records;  // a long index keeps each open busy
     for (int i = 0; i < 300; ++i) records.push_back(RecordOf(i % 3, i));
@@ -74,7 +72,7 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
             LibraryHandle* w = IROpenLibrary(0, nullptr, own.c_str(), IRModeWrite, 0, &s);
             IRSetExtraSpaceAmount(w, static_cast<uint32_t>(8 * t));
             const Bytes record = rl::MakeRecord("T" + std::to_string(t), "TV", "m" + std::to_string(round % 17),
-                                                static_cast<uint32_t>(round), {static_cast<uint16_t>(round * 7 % 90)});
+                                                static_cast<uint32_t>(round), {uint16_t(round * 7 % 90)});
             const std::string key = rl::KeyOfRecord(record);
             if (round % 5 == 3 && model.erase(key) != 0) {
                 if (!rl::DeleteRecord(w, key)) fail("delete", round);
@@ -86,7 +84,7 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
             if (rl::ReadContents(w) != model) fail("own contents", round);
             IRCloseLibrary(w);
             Meet(arrived, kThreads * (3 * round + 2));
-            if (r1 == nullptr || r1->referenceCount != kThreads || got != std::vector<LibraryHandle*>(kThreads, r1)) {
+            if (r1 == nullptr || r1->referenceCount != kThreads || got != decltype(got)(kThreads, r1)) {
                 fail("the first opens did not share one handle", round);
             }
             Meet(arrived, kThreads * (3 * round + 3));
@@ -101,10 +99,9 @@ TEST_F(Concurrency, ThreadsShareFirstOpensAndKeepTheirOwnFiles) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(rl::ContentsOf(Path("own" + std::to_string(t) + ".lib")), models[t]);
 }
 
-// Writers take turns at one file, first threads, then processes: each opens it for writing
-// (waiting while another holds it), adds a record of its own and closes. The first process
-// ends without closing after its last record, so a later writer repairs the file. Nothing
-// acknowledged is lost, and no two writers of one process ever hold the file at once.
+// Threads, then processes, take turns at one file: each opens it for writing (waiting while
+// another holds it), adds a record and closes; the first process ends without closing after
+// its last record, so that a later writer repairs the file. Nothing acknowledged is lost.
 TEST_F(Concurrency, WritersTakingTurnsAtOneFileLoseNothing) {
     constexpr int kRecords = 15;
     for (const bool processes : {false, true}) {

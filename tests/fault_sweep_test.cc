@@ -1,11 +1,10 @@
-// The fault sweep: each scenario of the table is run again and again, failing the 1st, 2nd,
-// 3rd ... platform call of each kind (failed or short) and ending the process (a forked
-// child) right after its k-th write or halfway through it, until no fault is reached. Each
-// run must return the documented value, restore the cursor and leave no handle; the file, as
-// the close left it, as a process dying right after the failed call would have, as the ended
-// process did, must be recovered by the next open with the records from before the call or
-// from after it, and pass the file checker. Only a create that failed may leave no library.
-#include <cctype>
+// The fault sweep: each scenario is run again and again, failing the 1st, 2nd, 3rd ... platform
+// call of each kind (failed or short) and ending the process (a forked child) right after its
+// k-th write or halfway through it, until no fault is reached. Each run must return the
+// documented value, restore the cursor and leave no handle; its file, as closed, as abandoned
+// right after the failed call, as the ended process left it, must be recovered by the next
+// open with the records from before the call or after it, and pass the file checker.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <map>
@@ -25,9 +24,9 @@ namespace rl = reliability;
 using platform::FaultCall;
 using platform::FaultEffect;
 
-// Where a scenario starts: no file, the main library, it dirty (a write never closed), nearly
-// full, of long moves; the main one beside the hot journal of a write of the scenario's record
-// that died half done, the long moves' one beside that of a compaction ended before its commit.
+// Where a scenario starts. Hot: the main library beside the hot journal of a write of the
+// scenario's record that died half done; CutShort: long moves after a compaction that ended
+// right before its commit.
 enum class Start { None, Main, Dirty, Full, LongMoves, Hot, CutShort };
 // From Write on, calls on a handle that the run opened for writing before.
 enum class Act { Create, OpenReadOnly, OpenForWriting, OpenThenWrite, Write, Delete, Compact, Close };
@@ -73,8 +72,7 @@ const Scenario kScenarios[] = {
 bool ResultOk(const Scenario& s, FaultCall call, uint32_t k, bool fired, bool last, int64_t r) {
     if (s.act == Act::Close) return true;
     if (s.act == Act::Create || s.act == Act::Write || s.act == Act::Delete || s.act == Act::Compact) {
-        // Let pass on purpose: the index insertion of a placed record, and the cut of a
-        // compacted file, which is the last truncate and comes after the commit.
+        // Let pass on purpose: a placed record's index insertion, the cut after a commit.
         const bool passes = s.act == Act::Write ? call == FaultCall::Resize
                                                 : s.act != Act::Create && call == FaultCall::Truncate && last;
         return r == (fired && !passes ? 0 : 1);
@@ -124,7 +122,7 @@ protected:
 #endif
         run_ = Path("run.lib");
         start_ = Build(s);
-        if (HasFatalFailure()) return;
+        if (HasFailure()) return;
         after_ = start_.contents;
         touched_ = s.record.empty() ? s.key : rl::KeyOfRecord(s.record);
         if (!s.record.empty()) after_[touched_] = rl::FetchImageOf(s.record);
@@ -193,19 +191,16 @@ private:
     }
 
     void Prepare(const rl::Library& start) {
-        std::remove(run_.c_str());
-        std::remove((run_ + "-journal").c_str());
+        for (const std::string& file : {run_, run_ + "-journal"}) std::remove(file.c_str());
         if (!start.file.empty()) rl::WriteFile(run_, start.file);
         if (!start.journal.empty()) rl::WriteFile(run_ + "-journal", start.journal);
         fi::ClearFaults();
-        fi::ClearUiEvents();
     }
     int32_t Open(uint32_t mode) {
         uint32_t status = 99;
         handle_ = IROpenLibrary(0, nullptr, run_.c_str(), mode, 0, &status);
         return static_cast<int32_t>(status);
     }
-    // Opens the handle that the call needs.
     void Begin(const Scenario& s) {
         handle_ = nullptr;
         if (s.act >= Act::Write) Open(IRModeWrite);
@@ -227,9 +222,9 @@ private:
     }
     // After the failed call, with nothing failing, as a caller would carry on.
     void CarryOn(const Scenario& s) {
-        if (s.act != Act::OpenThenWrite) return;
-        IRSetExtraSpaceAmount(handle_, rl::kSmallExtraSpace);
-        rl::WriteRecord(handle_, s.record);
+        if (s.act == Act::OpenThenWrite && IRSetExtraSpaceAmount(handle_, rl::kSmallExtraSpace) == 1) {
+            rl::WriteRecord(handle_, s.record);
+        }
     }
 
     // One run failing the k-th call; false once the fault was not reached.
@@ -245,7 +240,8 @@ private:
         CarryOn(s);
         ++tally.runs;
         const std::string what = std::string(s.name) + ", " + kCallNames[static_cast<int>(call)] +
-                                 (effect == FaultEffect::Short ? " short" : " failed") + " at call " + std::to_string(k);
+                                 (effect == FaultEffect::Short ? " short at call " : " failed at call ") +
+                                 std::to_string(k);
         EXPECT_TRUE(ResultOk(s, call, k, fired, last, result)) << what << ": result " << result
                                                               << (fired ? "" : " (no fault reached)");
         EXPECT_EQ(fi::CurrentCursor(), kUserCursor) << what << ": the busy cursor stayed up";
@@ -303,43 +299,40 @@ private:
         return true;
     }
 
-    // Judges the file as the next process finds it after the run, in `state`.
+    // Judges the file as the next process finds it after the run, standing for it in `state`:
+    // opened read-only, or when that is refused as dirty or beside a hot journal, for writing
+    // (the repair, the undo), it must hold the records from before the call or from after it;
+    // one that opened clean must compact to the same (damage that only a later compaction trips
+    // over), a repaired one reopen read-only the same, and the file checker pass what is left.
     void Judge(const std::string& run, const std::string& state, Tally& tally) {
-        std::string outcome = "beyond repair", touched;
-        const std::string broken = Examine(outcome, touched);
+        std::string outcome = "beyond repair";
+        const std::string broken = [&]() -> std::string {
+            if (GetParam().start == Start::None && rl::ReadFile(run_).size() < format::kHeaderSize) {
+                outcome = "no library made";  // by a create that failed: nobody had it
+                return "";
+            }
+            int32_t status = Open(IRModeReadOnly);
+            const bool clean = handle_ != nullptr;
+            if (status == IROpenBadLibrary) status = Open(IRModeWrite);
+            if (handle_ == nullptr) return "beyond repair (status " + std::to_string(status) + ")";
+            const rl::Contents contents = rl::ReadContents(handle_);
+            IRCloseLibrary(handle_);
+            outcome = clean ? "opens clean" : "dirty, repaired";
+            if (contents != start_.contents && contents != after_) return "records lost, changed or torn";
+            if (!touched_.empty()) {
+                ++tally.counts[contents == start_.contents ? "touched record old" : "touched record new"];
+            }
+            Open(clean ? IRModeWrite : IRModeReadOnly);
+            LibraryHandle* h = handle_;
+            const bool reopened = h && (clean ? IRCompactLibrary(h) == 1 : rl::ReadContents(h) == contents);
+            IRCloseLibrary(h);
+            if (!reopened) return clean ? "a later compaction failed" : "the repaired file reopens otherwise";
+            if (clean && rl::ContentsOf(run_) != contents) return "a later compaction changed the records";
+            return rl::Violations(rl::ReadFile(run_));
+        }();
         ++tally.counts[state + ": " + outcome];
-        if (!touched.empty()) ++tally.counts["touched record " + touched];
         if (!broken.empty()) ++tally.broken;
         EXPECT_EQ(broken, "") << run << " (" << state << ")";
-    }
-
-    // Opens the file read-only, as a new process would, or when that is refused as dirty or
-    // beside a hot journal, for writing (the repair, the undo). It must then hold the records
-    // from before the call or from after it; one that opened clean must compact to the same
-    // (damage that only a later compaction trips over), a repaired one reopen read-only the
-    // same, and the file checker find nothing wrong with what is left. What is wrong, or empty.
-    std::string Examine(std::string& outcome, std::string& touched) {
-        if (GetParam().start == Start::None && rl::ReadFile(run_).size() < format::kHeaderSize) {
-            outcome = "no library made";  // by a create that failed: nobody had it
-            return "";
-        }
-        uint32_t status = 99;
-        const auto open = [&](uint32_t mode) { return IROpenLibrary(0, nullptr, run_.c_str(), mode, 0, &status); };
-        LibraryHandle* h = open(IRModeReadOnly);
-        const bool clean = h != nullptr;
-        if (!clean && status == IROpenBadLibrary) h = open(IRModeWrite);
-        if (h == nullptr) return "beyond repair (status " + std::to_string(status) + ")";
-        const rl::Contents contents = rl::ReadContents(h);
-        IRCloseLibrary(h);
-        outcome = clean ? "opens clean" : "dirty, repaired";
-        if (contents != start_.contents && contents != after_) return "records lost, changed or torn";
-        if (!touched_.empty()) touched = contents == start_.contents ? "old" : "new";
-        h = open(clean ? IRModeWrite : IRModeReadOnly);
-        const bool reopened = h != nullptr && (clean ? IRCompactLibrary(h) == 1 : rl::ReadContents(h) == contents);
-        IRCloseLibrary(h);
-        if (!reopened) return clean ? "a later compaction failed" : "the repaired file reopens otherwise";
-        if (clean && rl::ContentsOf(run_) != contents) return "a later compaction changed the records";
-        return rl::Violations(rl::ReadFile(run_));
     }
 
     std::string run_;
@@ -353,10 +346,9 @@ private:
 TEST_P(FaultSweep, LeavesARecoverableFile) { Sweep(); }
 
 INSTANTIATE_TEST_SUITE_P(, FaultSweep, ::testing::ValuesIn(kScenarios), [](const auto& info) {
-    std::string id;  // "open dirty for writing (repair)": open_dirty_for_writing_repair
-    for (const char* c = info.param.name; *c != 0; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c)) || *c == ' ') id += *c == ' ' ? '_' : *c;
-    }
+    std::string id = info.param.name;  // "open dirty for writing (repair)": open_dirty_for_writing_repair
+    std::erase_if(id, [](char c) { return c == '(' || c == ')' || c == ',' || c == '-'; });
+    std::replace(id.begin(), id.end(), ' ', '_');
     return id;
 });
 

@@ -87,16 +87,12 @@ HeldByChild::~HeldByChild() {
 }
 
 #else
-namespace {
-
-int WaitFor(pid_t pid) {
+static int WaitFor(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-}  // namespace
 
 int RunInChildren(int count, const std::function<int(int)>& body) {
     std::vector<pid_t> children;

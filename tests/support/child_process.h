@@ -11,9 +11,8 @@
 
 namespace varnel32::test {
 
-// Runs `body(i)` for i < count in as many forked children at once and returns the exit
-// status of the first that did not exit with 0 (-1: it did not exit), else 0. On Windows
-// nothing runs and the result is -1: the fault sweep then has no dying runs.
+// Runs `body(i)` for i < count in forked children at once: the exit status of the first that
+// did not exit with 0 (-1: it did not exit), else 0. On Windows nothing runs: -1.
 int RunInChildren(int count, const std::function<int(int)>& body);
 inline int RunInChild(const std::function<int()>& body) {
     return RunInChildren(1, [&](int) { return body(); });

@@ -63,8 +63,7 @@ Bytes FetchImageOf(const Bytes& record) {
     return out;
 }
 
-std::string KeyOf(const std::string& manufacturer, const std::string& type,
-                  const std::string& model) {
+std::string KeyOf(const std::string& manufacturer, const std::string& type, const std::string& model) {
     std::string key = manufacturer + "/" + type + "/" + model;
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return key;
@@ -171,7 +170,8 @@ Library MakeNearlyFullLibrary(const std::string& path) {
     for (int i = 0; i < 254; ++i) {
         records.push_back(MakeRecord("Junk", "X", "j" + std::to_string(i), 20, {}));
         junk.push_back("junk/x/j" + std::to_string(i));
-        if (i % 100 == 99 || i == 253) records.push_back(MakeRecord("Live", "TV", "L" + std::to_string(i / 100 + 2), 12 + i / 100, {9}));
+        if (i % 100 != 99 && i != 253) continue;
+        records.push_back(MakeRecord("Live", "TV", "L" + std::to_string(i / 100 + 2), 12 + i / 100, {9}));
     }
     return BuildLibrary(path, 0, records, junk);
 }

@@ -23,12 +23,9 @@ Bytes MakeRecord(const std::string& manufacturer, const std::string& type,
 Bytes FetchImageOf(const Bytes& record);
 
 // Records are told apart by their names without regard to letter case: "m/t/model".
-std::string KeyOf(const std::string& manufacturer, const std::string& type,
-                  const std::string& model);
+std::string KeyOf(const std::string& manufacturer, const std::string& type, const std::string& model);
 std::string KeyOfRecord(const Bytes& record);
-struct NameFields {
-    format::Name manufacturer{}, type{}, model{};
-};
+struct NameFields { format::Name manufacturer{}, type{}, model{}; };
 NameFields FieldsOf(const std::string& key);
 
 bool WriteRecord(LibraryHandle* handle, const Bytes& record);
@@ -45,11 +42,7 @@ Contents ReadContents(LibraryHandle* handle);
 Contents ContentsOf(const std::string& path);
 
 // A library file as it stands, what it holds, and a hot journal beside it (when not empty).
-struct Library {
-    Bytes file;
-    Contents contents;
-    Bytes journal;
-};
+struct Library { Bytes file; Contents contents; Bytes journal; };
 // Built at `path` through the exports (empty on failure): `records` written in turn with
 // `extraSpace`, then the keys `deleted` removed. Main: seven live records over three
 // manufacturers and two deleted extents ("sony/tv/old-1", 243 bytes, "grundig/sat/old-2",
