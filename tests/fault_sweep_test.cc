@@ -184,8 +184,7 @@ private:
                 ADD_FAILURE() << "no write left the file changed beside a hot journal";
                 return {};
             }
-            died.file = rl::ReadFile(run_);
-            died.journal = rl::ReadFile(run_ + "-journal");
+            died = {rl::ReadFile(run_), start.contents, rl::ReadFile(run_ + "-journal")};
         }
         return died;
     }

@@ -62,8 +62,7 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
     PROCESS_INFORMATION info{};
     // Nothing is inherited, so the holder has no copy of a file this process opened.
     if (held != nullptr && release != nullptr &&
-        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
+        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         CloseHandle(info.hThread);
         child_ = reinterpret_cast<intptr_t>(info.hProcess);
         HANDLE either[2] = {held, info.hProcess};

@@ -144,9 +144,7 @@ Contents ContentsOf(const std::string& path) {
 
 Library BuildLibrary(const std::string& path, uint16_t extraSpace, const std::vector<Bytes>& records,
                      const std::vector<std::string>& deleted) {
-    if (IRCreateLibrary(0, path.c_str(), 0) != 1) return {};
-    LibraryHandle* h = Open(path, IRModeWrite);
-    if (h == nullptr) return {};
+    LibraryHandle* h = IRCreateLibrary(0, path.c_str(), 0) == 1 ? Open(path, IRModeWrite) : nullptr;
     bool ok = IRSetExtraSpaceAmount(h, extraSpace) == 1;
     for (const Bytes& r : records) ok = WriteRecord(h, r) && ok;
     for (const std::string& key : deleted) ok = DeleteRecord(h, key) && ok;
