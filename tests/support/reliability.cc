@@ -201,16 +201,18 @@ Bytes ReadFile(const std::string& path) {
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
-    // Overwritten in place and then cut, never emptied first: a file truncated to zero and
-    // rewritten is flushed to the disk at its close by some file systems (ext4, and wine's),
-    // which would make the loops that rewrite one file thousands of times wait on the disk.
+    // Overwritten in place and cut only when it was longer, never emptied first: a file
+    // truncated to zero and rewritten is flushed to the disk at its close by some file systems
+    // (ext4, and wine's), which would make the loops that rewrite one file thousands of times
+    // wait on the disk; and under wine every further open of the file costs.
+    std::error_code missing, error;
+    const bool longer = std::filesystem::file_size(path, missing) > bytes.size() && !missing;
     FILE* f = std::fopen(path.c_str(), "r+b");
     if (f == nullptr) f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0 || !written) return false;
-    std::error_code error;
-    std::filesystem::resize_file(path, bytes.size(), error);
+    if (longer) std::filesystem::resize_file(path, bytes.size(), error);
     return !error;
 }
 
