@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #else
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+#include <vector>
 
 #include "varnel32.h"
 
@@ -23,21 +26,17 @@ namespace {
 constexpr const char* kHoldFlag = "--varnel32-hold";
 int g_children = 0;
 
-// The named events between a holder and this process: "-held" once its open succeeded,
-// "-release" when it may close.
-std::string EventName(const std::string& base, const char* what) { return base + what; }
-
 // The holder's side: `program --varnel32-hold MODE EVENTBASE PATH`. A failed open ends the
-// process with its status; a held library is closed when the parent signals.
+// process with its status; it sets the event EVENTBASE-held once its open succeeded and
+// closes the library when the parent sets EVENTBASE-release.
 [[maybe_unused]] const bool g_holder = [] {
     if (__argc != 5 || std::strcmp(__argv[1], kHoldFlag) != 0) return false;
     uint32_t status = 99;
-    LibraryHandle* h = IROpenLibrary(0, nullptr, __argv[4],
-                                     static_cast<uint32_t>(std::strtoul(__argv[2], nullptr, 10)),
-                                     0, &status);
+    const auto mode = static_cast<uint32_t>(std::strtoul(__argv[2], nullptr, 10));
+    LibraryHandle* h = IROpenLibrary(0, nullptr, __argv[4], mode, 0, &status);
     if (h == nullptr) ExitProcess(status);
-    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(__argv[3], "-held").c_str());
-    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, EventName(__argv[3], "-release").c_str());
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, (std::string(__argv[3]) + "-held").c_str());
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, (std::string(__argv[3]) + "-release").c_str());
     if (held == nullptr || release == nullptr) ExitProcess(255);
     SetEvent(held);
     WaitForSingleObject(release, INFINITE);
@@ -47,13 +46,13 @@ std::string EventName(const std::string& base, const char* what) { return base +
 
 }  // namespace
 
-int RunInChild(const std::function<int()>&) { return -1; }
+int RunInChildren(int, const std::function<int(int)>&) { return -1; }
 
 HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
     const std::string base = "varnel32-test-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(++g_children);
-    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, EventName(base, "-held").c_str());
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, EventName(base, "-release").c_str());
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, (base + "-held").c_str());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, (base + "-release").c_str());
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, MAX_PATH);
     std::string command = std::string("\"") + program + "\" " + kHoldFlag + " " +
@@ -63,8 +62,7 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
     PROCESS_INFORMATION info{};
     // Nothing is inherited, so the holder has no copy of a file this process opened.
     if (held != nullptr && release != nullptr &&
-        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
+        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         CloseHandle(info.hThread);
         child_ = reinterpret_cast<intptr_t>(info.hProcess);
         HANDLE either[2] = {held, info.hProcess};
@@ -81,64 +79,58 @@ HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
 
 HeldByChild::~HeldByChild() {
     const auto release = reinterpret_cast<HANDLE>(release_);
-    const auto process = reinterpret_cast<HANDLE>(child_);
     if (release != nullptr) SetEvent(release);
-    if (child_ != -1) {
-        WaitForSingleObject(process, INFINITE);
-        CloseHandle(process);
-    }
+    if (child_ != -1) WaitForSingleObject(reinterpret_cast<HANDLE>(child_), INFINITE);
+    if (child_ != -1) CloseHandle(reinterpret_cast<HANDLE>(child_));
     if (release != nullptr) CloseHandle(release);
 }
 
 #else
-namespace {
-
-int WaitFor(pid_t pid) {
+static int WaitFor(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-int RunInChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) _exit(body());
-    return WaitFor(pid);
+int RunInChildren(int count, const std::function<int(int)>& body) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        children.push_back(fork());
+        if (children.back() == 0) _exit(body(i));
+    }
+    int result = 0;
+    for (const pid_t pid : children) {
+        const int status = pid < 0 ? -1 : WaitFor(pid);
+        if (result == 0) result = status;
+    }
+    return result;
 }
 
+// One socket pair both ways: the child reports its status byte, then holds the library
+// until its end reads nothing more, when the parent closes its own.
 HeldByChild::HeldByChild(const std::string& path, uint32_t mode) {
-    int report[2];
-    int release[2];
-    if (pipe(report) != 0) return;
-    if (pipe(release) != 0) {
-        close(report[0]);
-        close(report[1]);
-        return;
-    }
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return;
     const pid_t pid = fork();
     if (pid == 0) {
-        close(report[0]);
-        close(release[1]);
+        close(ends[0]);
         uint32_t status = 99;
         LibraryHandle* h = IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
         const auto byte = static_cast<unsigned char>(status);
-        if (write(report[1], &byte, 1) != 1) _exit(2);
         char ignored;
-        while (read(release[0], &ignored, 1) > 0) {
+        if (write(ends[1], &byte, 1) == 1) {
+            while (read(ends[1], &ignored, 1) > 0) {
+            }
         }
         IRCloseLibrary(h);
         _exit(0);
     }
-    close(report[1]);
-    close(release[0]);
+    close(ends[1]);
     child_ = pid;
-    release_ = release[1];
+    release_ = ends[0];
     unsigned char byte = 255;
-    if (pid > 0 && read(report[0], &byte, 1) == 1) status_ = byte;
-    close(report[0]);
+    if (pid > 0 && read(ends[0], &byte, 1) == 1) status_ = byte;
 }
 
 HeldByChild::~HeldByChild() {

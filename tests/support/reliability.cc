@@ -1,24 +1,15 @@
-// Record images, whole-library reads and the judging of a file after a failure; see
-// reliability.h.
+// Record images, whole-library reads and the starting libraries; see reliability.h.
 #include "support/reliability.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-
 #include "support/test_support.h"
-#else
-#include <fcntl.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <set>
+#include <filesystem>
 
 #include "format/endian.h"
 #include "maintenance/check.h"
@@ -36,50 +27,8 @@ std::string NameAt(const uint8_t* field) {
                        ::strnlen(reinterpret_cast<const char*>(field), format::NAME_FIELD_SIZE));
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-void Compare(const Contents& after, const Expectation& e, Verdict& v) {
-    for (const auto& [key, bytes] : e.before) {
-        if (key == e.touched) continue;
-        const auto it = after.find(key);
-        if (it == after.end() || it->second != bytes) {
-            v.lost = "record " + key + (it == after.end() ? " is missing" : " changed or no longer fetches");
-            return;
-        }
-    }
-    for (const auto& [key, bytes] : after) {
-        if (key != e.touched && e.before.count(key) == 0) {
-            v.lost = "record " + key + " appeared from nowhere";
-            return;
-        }
-    }
-    if (e.touched.empty()) {
-        v.touched = TouchedState::None;
-        return;
-    }
-    const auto it = after.find(e.touched);
-    const auto old = e.before.find(e.touched);
-    if (it == after.end()) {
-        // Absent is the old state of a new record and the new one of a deleted record.
-        v.touched = old == e.before.end() ? TouchedState::Old
-                    : e.after.empty()    ? TouchedState::New
-                                         : TouchedState::Absent;
-    } else if (it->second.empty()) {
-        v.touched = TouchedState::Unreadable;
-    } else if (old != e.before.end() && it->second == old->second) {
-        v.touched = TouchedState::Old;
-    } else if (!e.after.empty() && it->second == e.after) {
-        v.touched = TouchedState::New;
-    } else {
-        v.touched = TouchedState::Torn;
-    }
-}
-
-LibraryHandle* OpenAs(const std::string& path, uint32_t mode, uint32_t& status) {
-    status = 99;
+LibraryHandle* Open(const std::string& path, uint32_t mode) {
+    uint32_t status = 99;
     return IROpenLibrary(0, nullptr, path.c_str(), mode, 0, &status);
 }
 
@@ -114,9 +63,10 @@ Bytes FetchImageOf(const Bytes& record) {
     return out;
 }
 
-std::string KeyOf(const std::string& manufacturer, const std::string& type,
-                  const std::string& model) {
-    return Lower(manufacturer) + "/" + Lower(type) + "/" + Lower(model);
+std::string KeyOf(const std::string& manufacturer, const std::string& type, const std::string& model) {
+    std::string key = manufacturer + "/" + type + "/" + model;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
 }
 
 std::string KeyOfRecord(const Bytes& record) {
@@ -178,32 +128,23 @@ Contents ReadContents(LibraryHandle* handle) {
     Contents contents;
     ForEachListed(handle, [&](const NameFields& f, const std::string& key) {
         RemoteRecord* r = IRFetchRemoteRecord(handle, f.manufacturer.data(), f.type.data(), f.model.data());
-        Bytes bytes;
-        if (r != nullptr) {
-            const auto* p = reinterpret_cast<const uint8_t*>(r);
-            bytes.assign(p, p + format::Load16(p));
-        }
+        const auto* p = reinterpret_cast<const uint8_t*>(r);
+        contents[key] = r == nullptr ? Bytes{} : Bytes(p, p + format::Load16(p));  // usedSize leads
         IRFreeRemoteRecord(r);
-        contents[key] = std::move(bytes);
     });
     return contents;
 }
 
 Contents ContentsOf(const std::string& path) {
-    uint32_t status = 0;
-    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
-    if (h == nullptr) return {};
-    Contents contents = ReadContents(h);
+    LibraryHandle* h = Open(path, IRModeReadOnly);
+    Contents contents = h == nullptr ? Contents{} : ReadContents(h);
     IRCloseLibrary(h);
     return contents;
 }
 
 Library BuildLibrary(const std::string& path, uint16_t extraSpace, const std::vector<Bytes>& records,
                      const std::vector<std::string>& deleted) {
-    uint32_t status = 0;
-    if (IRCreateLibrary(0, path.c_str(), 0) != 1) return {};
-    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
-    if (h == nullptr) return {};
+    LibraryHandle* h = IRCreateLibrary(0, path.c_str(), 0) == 1 ? Open(path, IRModeWrite) : nullptr;
     bool ok = IRSetExtraSpaceAmount(h, extraSpace) == 1;
     for (const Bytes& r : records) ok = WriteRecord(h, r) && ok;
     for (const std::string& key : deleted) ok = DeleteRecord(h, key) && ok;
@@ -227,140 +168,59 @@ Library MakeNearlyFullLibrary(const std::string& path) {
     for (int i = 0; i < 254; ++i) {
         records.push_back(MakeRecord("Junk", "X", "j" + std::to_string(i), 20, {}));
         junk.push_back("junk/x/j" + std::to_string(i));
-        if (i % 100 == 99 || i == 253) records.push_back(MakeRecord("Live", "TV", "L" + std::to_string(i / 100 + 2), 12 + i / 100, {9}));
+        if (i % 100 != 99 && i != 253) continue;
+        records.push_back(MakeRecord("Live", "TV", "L" + std::to_string(i / 100 + 2), 12 + i / 100, {9}));
     }
     return BuildLibrary(path, 0, records, junk);
 }
 
 Library MakeDirtyLibrary(const std::string& path, const Library& main) {
-    uint32_t status = 0;
-    if (!WriteFile(path, main.file)) return {};
-    LibraryHandle* h = OpenAs(path, IRModeWrite, status);
-    if (h == nullptr) return {};
-    IRSetExtraSpaceAmount(h, kSmallExtraSpace);
-    Library dirty;
-    if (WriteRecord(h, MakeRecord("Sony", "TV", "KV-9", 30, {50}))) {
-        dirty.file = ReadFile(path);
-        dirty.contents = ReadContents(h);
+    LibraryHandle* h = WriteFile(path, main.file) ? Open(path, IRModeWrite) : nullptr;
+    Library dirty;  // the file as it stands while the writer still holds it
+    if (IRSetExtraSpaceAmount(h, kSmallExtraSpace) == 1 && WriteRecord(h, MakeRecord("Sony", "TV", "KV-9", 30, {50}))) {
+        dirty = {ReadFile(path), ReadContents(h), {}};
     }
     IRCloseLibrary(h);
     return dirty;
 }
 
-#ifdef _WIN32
-// The suite's reader, which also reads a file that a writer of this process holds.
-Bytes ReadFile(const std::string& path) { return test::ReadFile(path); }
-
-// Overwritten in place and then cut, as on POSIX below: under wine, a file emptied and
-// rewritten is flushed to the disk at its close just the same.
-bool WriteFile(const std::string& path, const Bytes& bytes) {
-    const int fd = ::_sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
-                            _S_IREAD | _S_IWRITE);
-    if (fd < 0) return false;
-    const int n = ::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
-    const bool ok = n == static_cast<int>(bytes.size()) &&
-                    ::_chsize_s(fd, static_cast<__int64>(bytes.size())) == 0;
-    ::_close(fd);
-    return ok;
-}
-#else
 Bytes ReadFile(const std::string& path) {
-    // Read in one piece: the loops read files thousands of times, also in -O0 builds.
-    Bytes bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return bytes;
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    if (size > 0) {
-        bytes.resize(static_cast<size_t>(size));
-        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
-        bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+#ifdef _WIN32
+    return test::ReadFile(path);  // which also reads a file that a writer of this process holds
+#else
+    Bytes bytes;  // read in one piece: the loops read files thousands of times, also at -O0
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fseek(f, 0, SEEK_END);
+        bytes.resize(static_cast<size_t>(std::max(0L, std::ftell(f))));
+        std::rewind(f);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+        std::fclose(f);
     }
-    ::close(fd);
     return bytes;
+#endif
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
-    // Overwritten in place and then cut, never emptied first: a file truncated to zero and
-    // rewritten is flushed to the disk at close by some file systems (ext4), which would
-    // make the loops that rewrite one file thousands of times wait on the disk.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool ok = done == bytes.size() && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-    ::close(fd);
-    return ok;
+    // Overwritten in place and cut only when it was longer, never emptied first: a file
+    // truncated to zero and rewritten is flushed to the disk at its close by some file systems
+    // (ext4, and wine's), which would make the loops that rewrite one file thousands of times
+    // wait on the disk; and under wine every further open of the file costs.
+    std::error_code missing, error;
+    const bool longer = std::filesystem::file_size(path, missing) > bytes.size() && !missing;
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    if (f == nullptr) f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !written) return false;
+    if (longer) std::filesystem::resize_file(path, bytes.size(), error);
+    return !error;
 }
-#endif
 
 std::string Violations(const Bytes& file) {
     const check::Report report = check::Check(file);
     if (report.ok()) return "";
     return check::Describe(report.violations.front()) + " (" + std::to_string(report.violations.size()) +
            " violations)";
-}
-
-const char* OutcomeName(Outcome outcome) {
-    static const char* const names[] = {"opens clean", "dirty, repaired", "beyond repair"};
-    return names[static_cast<int>(outcome)];
-}
-
-const char* TouchedName(TouchedState state) {
-    static const char* const names[] = {"-", "old", "new", "absent", "unreadable", "torn"};
-    return names[static_cast<int>(state)];
-}
-
-Verdict Examine(const std::string& path, const Expectation& e) {
-    Verdict v;
-    uint32_t status = 0;
-    LibraryHandle* h = OpenAs(path, IRModeReadOnly, status);
-    if (h != nullptr) {
-        const Contents contents = ReadContents(h);
-        IRCloseLibrary(h);
-        v.outcome = Outcome::Clean;
-        Compare(contents, e, v);
-        if (!v.lost.empty()) return v;
-        h = OpenAs(path, IRModeWrite, status);
-        const bool compacted = h != nullptr && IRCompactLibrary(h) == 1;
-        IRCloseLibrary(h);
-        h = compacted ? OpenAs(path, IRModeReadOnly, status) : nullptr;
-        if (h == nullptr || ReadContents(h) != contents) {
-            v.latent = "a later compaction failed or changed the records (status " + std::to_string(status) + ")";
-        }
-        IRCloseLibrary(h);
-        return v;
-    }
-    if (status != IROpenBadLibrary) return v;
-    h = OpenAs(path, IRModeWrite, status);
-    if (h == nullptr) return v;
-    const Contents contents = ReadContents(h);
-    IRCloseLibrary(h);
-    v.outcome = Outcome::Repaired;
-    Compare(contents, e, v);
-    // The repair saved a fresh index: a read-only open now loads the same catalogue.
-    h = OpenAs(path, IRModeReadOnly, status);
-    if (h == nullptr) {
-        v.lost = "the repaired file does not reopen read-only (status " + std::to_string(status) + ")";
-        return v;
-    }
-    if (ReadContents(h) != contents && v.lost.empty()) v.lost = "the repaired file reopens differently";
-    IRCloseLibrary(h);
-    return v;
-}
-
-std::string Broken(const Verdict& v) {
-    if (v.outcome == Outcome::Unrecoverable) return "beyond repair";
-    if (!v.lost.empty()) return v.lost;
-    if (!v.latent.empty()) return v.latent;
-    if (v.touched != TouchedState::None && v.touched != TouchedState::Old &&
-        v.touched != TouchedState::New) {
-        return std::string("the record in flight is ") + TouchedName(v.touched);
-    }
-    return "";
 }
 
 }  // namespace varnel32::reliability
