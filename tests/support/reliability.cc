@@ -210,7 +210,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
     FILE* f = std::fopen(path.c_str(), "r+b");
     if (f == nullptr) f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0 || !written) return false;
     if (longer) std::filesystem::resize_file(path, bytes.size(), error);
     return !error;
