@@ -413,8 +413,13 @@ bool WriteHeader(LibraryHandle* handle, const format::LibraryHeader& header) {
         if (data == nullptr) return false;
         std::memcpy(data, bytes.data() + format::kHeaderCrcOffset, 4);
         SealEntry(s, note, data);
+        // The blocks equal to the original need no copy: written straight after the others.
+        s.headerCached = false;
+        if (!Flush(s) || !io::WriteAt(handle->descriptor, 0, bytes)) return false;
+        NoteWritten(handle, static_cast<uint32_t>(format::kHeaderSize));
+    } else if (!WriteAt(handle, 0, bytes)) {
+        return false;
     }
-    if (!WriteAt(handle, 0, bytes)) return false;
     s.cachedHeader = bytes;
     s.headerCached = true;
     return true;
