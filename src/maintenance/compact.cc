@@ -71,7 +71,8 @@ struct Window {
         const uint32_t want = std::min(kWindowSize, length - at);
         start = at;
         if (want < count) return false;
-        const bool mapped = view.bytes != nullptr && at >= view.offset && at - view.offset + uint64_t{want} <= view.count;
+        const bool mapped =
+            view.bytes != nullptr && at >= view.offset && at - view.offset + uint64_t{want} <= view.count;
         if (!mapped) {
             platform::UnmapView(view);
             const uint32_t from = at - at % (kViewSpan / 2);
@@ -181,7 +182,9 @@ struct NodeList {
                 starts[d] = sum;
                 sum += n;
             }
-            for (uint32_t i = 0; i < count; ++i) spare[starts[(nodes[i].offset >> shift) & (kBuckets - 1)]++] = nodes[i];
+            for (uint32_t i = 0; i < count; ++i) {
+                spare[starts[(nodes[i].offset >> shift) & (kBuckets - 1)]++] = nodes[i];
+            }
             std::swap(nodes, spare);
         }
         platform::Release(starts);
