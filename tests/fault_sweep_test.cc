@@ -147,9 +147,12 @@ protected:
 
 private:
     rl::Library Build(const Scenario& s) {
-        std::vector<Bytes> longMoves;  // 3 KiB extents behind holes of 9 and 5 KiB: moved in pieces
+        // 200 KB of extents behind an 80 KB hole, then two behind a 5 KB one: moved in pieces
+        // no longer than the hole, each over the source of the one before, so that the undo
+        // copies back a moved entry longer than its buffer, in parts.
+        std::vector<Bytes> longMoves;
         for (uint32_t i = 0; i < 10; ++i) {
-            const uint16_t length = i == 0 ? 9000 : i == 7 ? 5000 : 3000;
+            const uint16_t length = i < 7 ? 40000 : i == 7 ? 5000 : 3000;
             longMoves.push_back(rl::MakeRecord("Long", "TV", "M" + std::to_string(i), 50 + i, {length}));
         }
         switch (s.start) {
@@ -158,7 +161,7 @@ private:
         case Start::Dirty: return rl::MakeDirtyLibrary(Path("dirty.lib"), rl::MakeMainLibrary(Path("main.lib")));
         case Start::Full: return rl::MakeNearlyFullLibrary(Path("full.lib"));
         case Start::LongMoves:
-            return rl::BuildLibrary(Path("long.lib"), 1024, longMoves, {"long/tv/m0", "long/tv/m7"});
+            return rl::BuildLibrary(Path("long.lib"), 1024, longMoves, {"long/tv/m0", "long/tv/m1", "long/tv/m7"});
         case Start::Hot: return DiedHalfDone({"", Start::Main, Act::Write, s.record});
         case Start::CutShort: return DiedHalfDone({"", Start::LongMoves, Act::Compact});
         }
